@@ -15,6 +15,11 @@ using CipherKey = std::array<std::uint32_t, 16>;
 // Builds the key from a password of at least one character.
 CipherKey buildCipherKey(std::string_view password);
 
+// The key bytes the password gives before the key is enciphered with itself
+// (the first half of buildCipherKey): byte (i * 17) mod 64 is the password
+// byte taken at step i plus i.
+std::array<std::uint8_t, 64> cipherKeyScheduleBytes(std::string_view password);
+
 void encipherUnit(const CipherKey& key, std::span<std::uint8_t, 64> unit);
 void decipherUnit(const CipherKey& key, std::span<std::uint8_t, 64> unit);
 
