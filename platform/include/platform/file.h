@@ -46,6 +46,10 @@ class File {
 
   // Opens (or creates) the file. 2 missing file, 3 missing directory, 5 refused
   // by rights or by another open's sharing, 45 invalid name, others as errors.h.
+  // Only regular files open (a directory, device or FIFO gives 5). Write
+  // access opens the descriptor read-write (the share markers are read locks),
+  // so a file that may be written but not read cannot be opened for writing.
+  // An open File is closed first. A newly created file's directory is synced.
   [[nodiscard]] int open(const std::string& path, const OpenOptions& options);
   bool isOpen() const { return fd_ >= 0; }
   bool canWrite() const { return canWrite_; }
@@ -70,9 +74,14 @@ class File {
   // open of the file, in this process or another (33). With wait set the call
   // blocks in the kernel until the range is free (not for ranges this File
   // holds: those give 33 at once). Unlock must name a held range exactly
-  // (else 158, nothing changes).
+  // (else 158, nothing changes). A range of length 0 or past the largest
+  // 64-bit offset gives 87. The share-mode bytes 0x7FFFFF00 to 0x7FFFFF04
+  // count as held by every open: a range touching them gives 33. On a File
+  // that cannot write (read-only, without writeLocks) an exclusive lock is
+  // taken as a shared one, so two such Files may both hold a range.
   [[nodiscard]] int lock(std::uint64_t offset, std::uint64_t length, LockKind kind, bool wait);
   int unlock(std::uint64_t offset, std::uint64_t length);
+  // True when exactly this range is held through lock().
   bool holds(std::uint64_t offset, std::uint64_t length) const;
 
  private:
@@ -97,5 +106,9 @@ class File {
 [[nodiscard]] int copyFile(const std::string& from, const std::string& to, bool replace);
 // Identity of a named file; 0 or an error.
 [[nodiscard]] int fileId(const std::string& path, FileId* id);
+// Makes the directory entry of a created, renamed or removed file durable
+// (fsync of the directory that holds it). 0, or 29 when the sync fails;
+// a directory that cannot be opened for syncing is passed over.
+[[nodiscard]] int syncDirectoryOf(const std::string& path);
 
 }  // namespace platform
