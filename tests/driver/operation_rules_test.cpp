@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "fileaccess/driver_op.h"
+
 namespace qbx::driver {
 namespace {
 
@@ -130,11 +132,11 @@ std::uint32_t flagBit(std::string_view name) {
     std::uint32_t bit;
   };
   static constexpr Named kFlags[] = {
-      {"isOpen", 0x00001},    {"hasRecord", 0x00002},  {"inLogout", 0x00004},
-      {"streamed", 0x00008},  {"locked", 0x00010},     {"sequenced", 0x00020},
-      {"writable", 0x00040},  {"exclusive", 0x00080},  {"indexBuilt", 0x00100},
-      {"building", 0x04000},  {"buildLater", 0x08000}, {"propertiesSet", 0x10000},
-      {"clear", 0x1},         {"discard", 0x2},
+      {"isOpen", 0x00001},   {"hasRecord", 0x00002},  {"inLogout", 0x00004},
+      {"streamed", 0x00008}, {"locked", 0x00010},     {"sequenced", 0x00020},
+      {"writable", 0x00040}, {"exclusive", 0x00080},  {"indexBuilt", 0x00100},
+      {"building", 0x04000}, {"buildLater", 0x08000}, {"propertiesSet", 0x10000},
+      {"clear", 0x1},        {"discard", 0x2},
   };
   for (const Named& f : kFlags) {
     if (f.name == name) return f.bit;
@@ -163,6 +165,7 @@ TEST(OperationRules, EveryCodeFrom1To93HasItsRow) {
     SCOPED_TRACE(std::to_string(e.code) + " " + e.name);
     const OperationRule* row = findOperationRule(e.code);
     ASSERT_NE(row, nullptr);
+    EXPECT_EQ(fileaccess::driverOpName(e.code), e.name);
     EXPECT_EQ(row->needs, parseFlags(e.needs));
     EXPECT_EQ(row->refusedIf, parseFlags(e.refusedIf));
     EXPECT_EQ(row->sets, parseFlags(e.sets));
@@ -188,16 +191,18 @@ struct ExpectedTrait {
 
 TEST(OperationRules, TraitsBelongToExactlyTheirCodes) {
   const ExpectedTrait kTraits[] = {
-      {"key argument", kTakesKey,
+      {"key argument",
+       kTakesKey,
        {5, 6, 15, 17, 28, 33, 34, 42, 44, 45, 46, 47, 57, 62, 64, 67, 85, 86, 89}},
-      {"pops text A", kPopsTextA,
+      {"pops text A",
+       kPopsTextA,
        {5, 9, 34, 38, 60, 63, 64, 66, 67, 71, 72, 78, 79, 85, 86, 88, 89, 90}},
       {"pops text B", kPopsTextB, {34, 71, 78, 85}},
       {"pushes a text result", kPushesText, {23, 60, 61, 62, 72, 79, 86}},
-      {"discards stale state", kDiscardsStale,
+      {"discards stale state",
+       kDiscardsStale,
        {3, 6, 7, 9, 10, 23, 25, 37, 38, 48, 60, 71, 78, 85, 88, 89, 90}},
-      {"no handler", kNoHandler,
-       {35, 39, 51, 53, 55, 59, 68, 69, 70, 80, 81, 83, 87, 88, 89, 90}},
+      {"no handler", kNoHandler, {35, 39, 51, 53, 55, 59, 68, 69, 70, 80, 81, 83, 87, 88, 89, 90}},
       {"runs during a deferred build", kRunsDuringBuild, {7, 23, 72, 84, 86}},
       {"takes a position", kTakesPosition, {63, 64, 66, 67}},
       {"returns 1 on failure", kOneOnFailure, {2, 14}},

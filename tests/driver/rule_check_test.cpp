@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "fileaccess/driver_op.h"
 #include "qbx/driver/file_state.h"
 
 namespace qbx::driver {
@@ -16,44 +17,9 @@ namespace {
 
 using namespace flag;
 
-// Operation codes used here.
-constexpr int kAdd = 1;
-constexpr int kBof = 2;
-constexpr int kBuildFile = 3;
-constexpr int kBuildDyn = 5;
-constexpr int kBuildKey = 6;
-constexpr int kClose = 7;
-constexpr int kCommit = 8;
-constexpr int kCopy = 9;
-constexpr int kCreate = 10;
-constexpr int kDelete = 11;
-constexpr int kEmpty = 13;
-constexpr int kLockFile = 20;
-constexpr int kLogout = 22;
-constexpr int kName = 23;
-constexpr int kNext = 24;
-constexpr int kOpen = 25;
-constexpr int kPack = 26;
-constexpr int kPointerKey = 28;
-constexpr int kFlush = 29;
-constexpr int kPut = 30;
-constexpr int kRecordsFile = 32;
-constexpr int kRemove = 37;
-constexpr int kRename = 38;
-constexpr int kRollback = 40;
-constexpr int kSetFile = 41;
-constexpr int kSetKey = 44;
-constexpr int kSkip = 49;
-constexpr int kUnlock = 50;
-constexpr int kStream = 56;
-constexpr int kSend = 60;
-constexpr int kResetFile = 63;
-constexpr int kRegetKey = 67;
-constexpr int kGetProperty = 72;
-constexpr int kQueryKey = 73;
-constexpr int kBuffer = 80;
-constexpr int kBuildEvent = 84;
-constexpr int kDoPropertyKey = 89;
+using fileaccess::DriverOp;
+using fileaccess::opCode;
+using enum fileaccess::DriverOp;
 
 constexpr std::uint32_t kOpenRw = isOpen | writable;
 constexpr std::uint32_t kOpenRwExclusive = isOpen | writable | exclusive;
@@ -61,8 +27,9 @@ constexpr std::uint32_t kOpenRwExclusive = isOpen | writable | exclusive;
 // One call as the driver entry makes it, as far as the rules go: zero the
 // actions, check, run a handler that gives handlerResult, apply the rules.
 // Returns the call's result.
-int call(FileState& file, int code, int handlerResult = 0, KeyArgument* key = nullptr,
+int call(FileState& file, DriverOp op, int handlerResult = 0, KeyArgument* key = nullptr,
          std::string_view text = {}) {
+  const int code = opCode(op);
   file.actions = 0;
   const RuleVerdict verdict = checkRules(code, file.state, key, text);
   const int result = verdict.result != 0 ? verdict.result : handlerResult;
@@ -70,15 +37,14 @@ int call(FileState& file, int code, int handlerResult = 0, KeyArgument* key = nu
   return result;
 }
 
+// The key argument of a case.
+enum class Key { kNone, kForeign, kStatic, kUnbuiltIndex, kBuiltIndex };
+
 struct RefusalCase {
   const char* what;
   int code;
   std::uint32_t state;
-  // Key argument, when the code takes one.
-  bool withKey;
-  bool keyOfThisFile;
-  bool keyDynamic;
-  bool keyBuilt;
+  Key key;
   const char* text;
   int expected;
 };
@@ -87,95 +53,93 @@ struct RefusalCase {
 // the cause of the first one in the next case, so that the order shows.
 constexpr RefusalCase kRefusals[] = {
     // Key of another file before everything else, then the open file.
-    {"SETkey, closed, foreign key", kSetKey, 0, true, false, true, false, "", 38},
-    {"SETkey, closed, own unbuilt dynamic key", kSetKey, 0, true, true, true, false, "", 37},
-    {"SETkey without a key", kSetKey, isOpen, false, false, false, false, "", 38},
+    {"SETkey, closed, foreign key", opCode(kSetKey), 0, Key::kForeign, "", 38},
+    {"SETkey, closed, own unbuilt dynamic key", opCode(kSetKey), 0, Key::kUnbuiltIndex, "", 37},
+    {"SETkey without a key", opCode(kSetKey), isOpen, Key::kNone, "", 38},
     // indexBuilt before a current record.
-    {"POINTERkey, unbuilt dynamic key, no record", kPointerKey, isOpen, true, true, true, false, "",
-     46},
-    {"POINTERkey, built dynamic key, no record", kPointerKey, isOpen, true, true, true, true, "",
+    {"POINTERkey, unbuilt dynamic key, no record", opCode(kPointerKey), isOpen, Key::kUnbuiltIndex,
+     "", 46},
+    {"POINTERkey, built dynamic key, no record", opCode(kPointerKey), isOpen, Key::kBuiltIndex, "",
      33},
-    {"POINTERkey, static key, no record", kPointerKey, isOpen, true, true, false, false, "", 33},
-    {"POINTERkey, static key not marked built", kPointerKey, isOpen | hasRecord, true, true, false,
-     false, "", 0},
+    {"POINTERkey, static key, no record", opCode(kPointerKey), isOpen, Key::kStatic, "", 33},
+    {"POINTERkey, static key not marked built", opCode(kPointerKey), isOpen | hasRecord,
+     Key::kStatic, "", 0},
     // QUERY_KEY needs indexBuilt but has no key argument to test it on.
-    {"QUERY_KEY", kQueryKey, isOpen, false, false, false, false, "", 0},
+    {"QUERY_KEY", opCode(kQueryKey), isOpen, Key::kNone, "", 0},
     // A current record before write access; exclusive before write access.
-    {"PUT, read-only, no record", kPut, isOpen, false, false, false, false, "", 33},
-    {"PUT, read-only, record", kPut, isOpen | hasRecord, false, false, false, false, "", 5},
-    {"DELETE, read-only, no record", kDelete, isOpen, false, false, false, false, "", 33},
-    {"EMPTY, read-only, shared", kEmpty, isOpen, false, false, false, false, "", 63},
-    {"EMPTY, writable, shared", kEmpty, kOpenRw, false, false, false, false, "", 63},
-    {"EMPTY, read-only, exclusive", kEmpty, isOpen | exclusive, false, false, false, false, "", 5},
-    {"EMPTY, exclusive, in LOGOUT", kEmpty, kOpenRwExclusive | inLogout, false, false, false, false,
-     "", 56},
+    {"PUT, read-only, no record", opCode(kPut), isOpen, Key::kNone, "", 33},
+    {"PUT, read-only, record", opCode(kPut), isOpen | hasRecord, Key::kNone, "", 5},
+    {"DELETE, read-only, no record", opCode(kDelete), isOpen, Key::kNone, "", 33},
+    {"EMPTY, read-only, shared", opCode(kEmpty), isOpen, Key::kNone, "", 63},
+    {"EMPTY, writable, shared", opCode(kEmpty), kOpenRw, Key::kNone, "", 63},
+    {"EMPTY, read-only, exclusive", opCode(kEmpty), isOpen | exclusive, Key::kNone, "", 5},
+    {"EMPTY, exclusive, in LOGOUT", opCode(kEmpty), kOpenRwExclusive | inLogout, Key::kNone, "",
+     56},
     // The build operations run on a closed file; on an open one they need
     // write access denying others.
-    {"BUILDfile, closed", kBuildFile, 0, false, false, false, false, "", 0},
-    {"BUILDkey, closed", kBuildKey, 0, true, true, false, false, "", 0},
-    {"PACK, closed", kPack, 0, false, false, false, false, "", 0},
-    {"BUILDevent, closed", kBuildEvent, 0, false, false, false, false, "", 0},
-    {"BUILDfile, open shared", kBuildFile, kOpenRw, false, false, false, false, "", 63},
-    {"BUILDfile, open read-only exclusive", kBuildFile, isOpen | exclusive, false, false, false,
-     false, "", 5},
-    {"BUILDfile, open exclusive", kBuildFile, kOpenRwExclusive, false, false, false, false, "", 0},
-    {"BUILDfile, open exclusive, in LOGOUT", kBuildFile, kOpenRwExclusive | inLogout, false, false,
-     false, false, "", 56},
+    {"BUILDfile, closed", opCode(kBuildFile), 0, Key::kNone, "", 0},
+    {"BUILDkey, closed", opCode(kBuildKey), 0, Key::kStatic, "", 0},
+    {"PACK, closed", opCode(kPack), 0, Key::kNone, "", 0},
+    {"BUILDevent, closed", opCode(kBuildEvent), 0, Key::kNone, "", 0},
+    {"BUILDfile, open shared", opCode(kBuildFile), kOpenRw, Key::kNone, "", 63},
+    {"BUILDfile, open read-only exclusive", opCode(kBuildFile), isOpen | exclusive, Key::kNone, "",
+     5},
+    {"BUILDfile, open exclusive", opCode(kBuildFile), kOpenRwExclusive, Key::kNone, "", 0},
+    {"BUILDfile, open exclusive, in LOGOUT", opCode(kBuildFile), kOpenRwExclusive | inLogout,
+     Key::kNone, "", 56},
     // Missing flags that refuse silently; a missing flag wins over a forbidden.
-    {"COMMIT without LOGOUT", kCommit, isOpen, false, false, false, false, "", kSilentRefusal},
-    {"ROLLBACK without LOGOUT", kRollback, isOpen, false, false, false, false, "", kSilentRefusal},
-    {"UNLOCK not locked", kUnlock, isOpen, false, false, false, false, "", kSilentRefusal},
-    {"UNLOCK not locked, in LOGOUT", kUnlock, isOpen | inLogout, false, false, false, false, "",
+    {"COMMIT without LOGOUT", opCode(kCommit), isOpen, Key::kNone, "", kSilentRefusal},
+    {"ROLLBACK without LOGOUT", opCode(kRollback), isOpen, Key::kNone, "", kSilentRefusal},
+    {"UNLOCK not locked", opCode(kUnlock), isOpen, Key::kNone, "", kSilentRefusal},
+    {"UNLOCK not locked, in LOGOUT", opCode(kUnlock), isOpen | inLogout, Key::kNone, "",
      kSilentRefusal},
-    {"UNLOCK locked, in LOGOUT", kUnlock, isOpen | locked | inLogout, false, false, false, false, "",
-     56},
-    {"COMMIT on a closed file", kCommit, 0, false, false, false, false, "", 37},
+    {"UNLOCK locked, in LOGOUT", opCode(kUnlock), isOpen | locked | inLogout, Key::kNone, "", 56},
+    {"COMMIT on a closed file", opCode(kCommit), 0, Key::kNone, "", 37},
     // Forbidden flags.
-    {"OPEN on an open file", kOpen, isOpen, false, false, false, false, "", 52},
-    {"CREATE on an open file", kCreate, isOpen, false, false, false, false, "", 52},
-    {"CLOSE in LOGOUT", kClose, isOpen | inLogout, false, false, false, false, "", 56},
-    {"LOGOUT twice", kLogout, isOpen | inLogout, false, false, false, false, "", 56},
-    {"STREAM twice", kStream, isOpen | streamed, false, false, false, false, "", kSilentRefusal},
-    {"LOCKfile twice", kLockFile, isOpen | locked, false, false, false, false, "", kSilentRefusal},
+    {"OPEN on an open file", opCode(kOpen), isOpen, Key::kNone, "", 52},
+    {"CREATE on an open file", opCode(kCreate), isOpen, Key::kNone, "", 52},
+    {"CLOSE in LOGOUT", opCode(kClose), isOpen | inLogout, Key::kNone, "", 56},
+    {"LOGOUT twice", opCode(kLogout), isOpen | inLogout, Key::kNone, "", 56},
+    {"STREAM twice", opCode(kStream), isOpen | streamed, Key::kNone, "", kSilentRefusal},
+    {"LOCKfile twice", opCode(kLockFile), isOpen | locked, Key::kNone, "", kSilentRefusal},
     // A deferred build refuses what would pass, but not what is refused anyway.
-    {"NEXT while building", kNext, isOpen | sequenced | building, false, false, false, false, "",
-     92},
-    {"NEXT unsequenced while building", kNext, isOpen | building, false, false, false, false, "",
-     33},
-    {"NEXT closed while building", kNext, building, false, false, false, false, "", 37},
-    {"OPEN open while building", kOpen, isOpen | building, false, false, false, false, "", 92},
-    {"CLOSE while building", kClose, isOpen | building, false, false, false, false, "", 0},
-    {"NAME while building", kName, isOpen | building, false, false, false, false, "", 0},
-    {"GET_PROPERTY while building", kGetProperty, isOpen | building, false, false, false, false, "",
+    {"NEXT while building", opCode(kNext), isOpen | sequenced | building, Key::kNone, "", 92},
+    {"NEXT unsequenced while building", opCode(kNext), isOpen | building, Key::kNone, "", 33},
+    {"NEXT closed while building", opCode(kNext), building, Key::kNone, "", 37},
+    {"OPEN open while building", opCode(kOpen), isOpen | building, Key::kNone, "", 92},
+    {"CLOSE while building", opCode(kClose), isOpen | building, Key::kNone, "", 0},
+    {"NAME while building", opCode(kName), isOpen | building, Key::kNone, "", 0},
+    {"GET_PROPERTY while building", opCode(kGetProperty), isOpen | building, Key::kNone, "", 0},
+    {"BUILDevent while building", opCode(kBuildEvent), kOpenRwExclusive | building, Key::kNone, "",
      0},
-    {"BUILDevent while building", kBuildEvent, kOpenRwExclusive | building, false, false, false,
-     false, "", 0},
     // A blank position, only once everything else passed.
-    {"RESETfile, empty position", kResetFile, isOpen, false, false, false, false, "", 35},
-    {"RESETfile, blank position", kResetFile, isOpen, false, false, false, false, "    ", 35},
-    {"RESETfile, position", kResetFile, isOpen, false, false, false, false, "  \x01 ", 0},
-    {"RESETfile, blank position, closed", kResetFile, 0, false, false, false, false, "", 37},
-    {"RESETfile, blank position, building", kResetFile, isOpen | building, false, false, false,
-     false, "", 92},
-    {"REGETkey, blank position, unbuilt dynamic", kRegetKey, isOpen, true, true, true, false, " ",
-     46},
-    {"NEXT ignores the text", kNext, isOpen | sequenced, false, false, false, false, "", 0},
+    {"RESETfile, empty position", opCode(kResetFile), isOpen, Key::kNone, "", 35},
+    {"RESETfile, blank position", opCode(kResetFile), isOpen, Key::kNone, "    ", 35},
+    {"RESETfile, position", opCode(kResetFile), isOpen, Key::kNone, "  \x01 ", 0},
+    {"RESETfile, blank position, closed", opCode(kResetFile), 0, Key::kNone, "", 37},
+    {"RESETfile, blank position, building", opCode(kResetFile), isOpen | building, Key::kNone, "",
+     92},
+    {"REGETkey, blank position, unbuilt dynamic", opCode(kRegetKey), isOpen, Key::kUnbuiltIndex,
+     " ", 46},
+    {"NEXT ignores the text", opCode(kNext), isOpen | sequenced, Key::kNone, "", 0},
     // No handler: the rule check comes first, 80 last.
-    {"BUFFER on a closed file", kBuffer, 0, false, false, false, false, "", 37},
-    {"BUFFER on an open file", kBuffer, isOpen, false, false, false, false, "", 80},
-    {"DOPROPERTYkey, foreign key", kDoPropertyKey, 0, true, false, false, false, "", 38},
-    {"DOPROPERTYkey, own key", kDoPropertyKey, 0, true, true, false, false, "", 80},
-    {"code 0", 0, isOpen, false, false, false, false, "", 80},
-    {"code 94", 94, isOpen, false, false, false, false, "", 80},
-    {"code -1", -1, isOpen, false, false, false, false, "", 80},
+    {"BUFFER on a closed file", opCode(kBuffer), 0, Key::kNone, "", 37},
+    {"BUFFER on an open file", opCode(kBuffer), isOpen, Key::kNone, "", 80},
+    {"DOPROPERTYkey, foreign key", opCode(kDoPropertyKey), 0, Key::kForeign, "", 38},
+    {"DOPROPERTYkey, own key", opCode(kDoPropertyKey), 0, Key::kStatic, "", 80},
+    {"code 0", 0, isOpen, Key::kNone, "", 80},
+    {"code 94", 94, isOpen, Key::kNone, "", 80},
+    {"code -1", -1, isOpen, Key::kNone, "", 80},
 };
 
 TEST(RuleCheck, RefusesInOrder) {
   for (const RefusalCase& c : kRefusals) {
     SCOPED_TRACE(c.what);
-    std::uint32_t keyState = c.keyBuilt ? indexBuilt : 0;
-    KeyArgument key{&keyState, c.keyDynamic, c.keyOfThisFile};
-    const RuleVerdict verdict = checkRules(c.code, c.state, c.withKey ? &key : nullptr, c.text);
+    std::uint32_t keyState = c.key == Key::kBuiltIndex ? indexBuilt : 0;
+    const KeyArgument key{&keyState, c.key == Key::kUnbuiltIndex || c.key == Key::kBuiltIndex,
+                          c.key != Key::kForeign};
+    const RuleVerdict verdict =
+        checkRules(c.code, c.state, c.key == Key::kNone ? nullptr : &key, c.text);
     EXPECT_EQ(verdict.result, c.expected);
   }
 }
@@ -184,7 +148,7 @@ TEST(RuleCheck, KeyArgumentIgnoredForCodesWithoutKeys) {
   // A foreign key handed to NEXT is no key argument of NEXT.
   std::uint32_t keyState = 0;
   KeyArgument foreign{&keyState, true, false};
-  EXPECT_EQ(checkRules(kNext, isOpen | sequenced, &foreign).result, 0);
+  EXPECT_EQ(checkRules(opCode(kNext), isOpen | sequenced, &foreign).result, 0);
 }
 
 TEST(RuleCheck, DeclarationRefreshedOnlyForClosedFileOperations) {
@@ -195,20 +159,20 @@ TEST(RuleCheck, DeclarationRefreshedOnlyForClosedFileOperations) {
     bool refresh;
   };
   const Case kCases[] = {
-      {"OPEN closed", kOpen, 0, true},
-      {"CREATE closed", kCreate, 0, true},
-      {"REMOVE closed", kRemove, 0, true},
-      {"RENAME closed", kRename, 0, true},
-      {"COPY closed", kCopy, 0, true},
-      {"NAME closed", kName, 0, true},
-      {"BUILDfile closed", kBuildFile, 0, true},
-      {"SEND closed", kSend, 0, true},
-      {"NAME open", kName, isOpen, false},
-      {"SEND open", kSend, isOpen, false},
-      {"BUILDfile open", kBuildFile, kOpenRwExclusive, false},
-      {"OPEN refused", kOpen, isOpen, false},
-      {"NEXT", kNext, isOpen | sequenced, false},
-      {"DOPROPERTYkey has no handler", kDoPropertyKey, 0, false},
+      {"OPEN closed", opCode(kOpen), 0, true},
+      {"CREATE closed", opCode(kCreate), 0, true},
+      {"REMOVE closed", opCode(kRemove), 0, true},
+      {"RENAME closed", opCode(kRename), 0, true},
+      {"COPY closed", opCode(kCopy), 0, true},
+      {"NAME closed", opCode(kName), 0, true},
+      {"BUILDfile closed", opCode(kBuildFile), 0, true},
+      {"SEND closed", opCode(kSend), 0, true},
+      {"NAME open", opCode(kName), isOpen, false},
+      {"SEND open", opCode(kSend), isOpen, false},
+      {"BUILDfile open", opCode(kBuildFile), kOpenRwExclusive, false},
+      {"OPEN refused", opCode(kOpen), isOpen, false},
+      {"NEXT", opCode(kNext), isOpen | sequenced, false},
+      {"DOPROPERTYkey has no handler", opCode(kDoPropertyKey), 0, false},
   };
   std::uint32_t keyState = 0;
   KeyArgument own{&keyState, false, true};
@@ -227,21 +191,23 @@ TEST(ApplyRules, SuccessSetsClearsAndAddsActions) {
     std::uint32_t actions;
   };
   const Case kCases[] = {
-      {"OPEN", kOpen, 0, isOpen, kClearError},
-      {"SETfile", kSetFile, isOpen, isOpen | sequenced, kClearError},
-      {"NEXT", kNext, isOpen | sequenced, isOpen | sequenced | hasRecord, kClearError},
-      {"SKIP", kSkip, isOpen | sequenced | hasRecord, isOpen | sequenced, kClearError},
-      {"PACK", kPack, kOpenRwExclusive | sequenced | hasRecord, kOpenRwExclusive, kClearError},
-      {"LOCKfile", kLockFile, kOpenRw, kOpenRw | locked | exclusive, kClearError},
-      {"UNLOCK keeps exclusive", kUnlock, kOpenRw | locked | exclusive, kOpenRw | exclusive,
+      {"OPEN", opCode(kOpen), 0, isOpen, kClearError},
+      {"SETfile", opCode(kSetFile), isOpen, isOpen | sequenced, kClearError},
+      {"NEXT", opCode(kNext), isOpen | sequenced, isOpen | sequenced | hasRecord, kClearError},
+      {"SKIP", opCode(kSkip), isOpen | sequenced | hasRecord, isOpen | sequenced, kClearError},
+      {"PACK", opCode(kPack), kOpenRwExclusive | sequenced | hasRecord, kOpenRwExclusive,
        kClearError},
-      {"FLUSH", kFlush, isOpen | streamed, isOpen, kClearError},
-      {"COMMIT", kCommit, isOpen | inLogout, isOpen, kClearError},
-      {"SEND", kSend, 0, propertiesSet, kClearError},
-      {"CLOSE", kClose, kOpenRw | hasRecord, writable | hasRecord, kClearError | kDiscardFile},
-      {"CREATE", kCreate, 0, 0, kClearError | kDiscardFile},
-      {"RECORDSfile keeps the posted error", kRecordsFile, isOpen, isOpen, 0},
-      {"BOF", kBof, isOpen | sequenced, isOpen | sequenced, 0},
+      {"LOCKfile", opCode(kLockFile), kOpenRw, kOpenRw | locked | exclusive, kClearError},
+      {"UNLOCK keeps exclusive", opCode(kUnlock), kOpenRw | locked | exclusive, kOpenRw | exclusive,
+       kClearError},
+      {"FLUSH", opCode(kFlush), isOpen | streamed, isOpen, kClearError},
+      {"COMMIT", opCode(kCommit), isOpen | inLogout, isOpen, kClearError},
+      {"SEND", opCode(kSend), 0, propertiesSet, kClearError},
+      {"CLOSE", opCode(kClose), kOpenRw | hasRecord, writable | hasRecord,
+       kClearError | kDiscardFile},
+      {"CREATE", opCode(kCreate), 0, 0, kClearError | kDiscardFile},
+      {"RECORDSfile keeps the posted error", opCode(kRecordsFile), isOpen, isOpen, 0},
+      {"BOF", opCode(kBof), isOpen | sequenced, isOpen | sequenced, 0},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.what);
@@ -263,22 +229,25 @@ TEST(ApplyRules, FailureClearsAndDiscards) {
     std::uint32_t actions;
   };
   const Case kCases[] = {
-      {"NEXT at the end", kNext, 33, isOpen | sequenced | hasRecord, isOpen, 0},
-      {"SKIP fails", kSkip, 33, isOpen | sequenced | hasRecord, isOpen, 0},
-      {"SETfile fails", kSetFile, 35, isOpen | sequenced, isOpen, 0},
-      {"PUT fails keeps the record", kPut, 89, kOpenRw | hasRecord, kOpenRw | hasRecord, 0},
-      {"any call failing with 37 discards", kNext, 37, propertiesSet, propertiesSet, kDiscardFile},
-      {"CREATE fails", kCreate, 54, 0, 0, kDiscardFile},
-      {"REMOVE fails", kRemove, 2, 0, 0, kDiscardFile},
-      {"RENAME on an open file keeps it", kRename, 52, isOpen, isOpen, 0},
-      {"CREATE on an open file keeps it", kCreate, 52, isOpen, isOpen, 0},
-      {"CLOSE whose commit fails still discards", kClose, 39, kOpenRw, kOpenRw, kDiscardFile},
+      {"NEXT at the end", opCode(kNext), 33, isOpen | sequenced | hasRecord, isOpen, 0},
+      {"SKIP fails", opCode(kSkip), 33, isOpen | sequenced | hasRecord, isOpen, 0},
+      {"SETfile fails", opCode(kSetFile), 35, isOpen | sequenced, isOpen, 0},
+      {"PUT fails keeps the record", opCode(kPut), 89, kOpenRw | hasRecord, kOpenRw | hasRecord, 0},
+      {"any call failing with 37 discards", opCode(kNext), 37, propertiesSet, propertiesSet,
+       kDiscardFile},
+      {"CREATE fails", opCode(kCreate), 54, 0, 0, kDiscardFile},
+      {"REMOVE fails", opCode(kRemove), 2, 0, 0, kDiscardFile},
+      {"RENAME on an open file keeps it", opCode(kRename), 52, isOpen, isOpen, 0},
+      {"CREATE on an open file keeps it", opCode(kCreate), 52, isOpen, isOpen, 0},
+      {"CLOSE whose commit fails still discards", opCode(kClose), 39, kOpenRw, kOpenRw,
+       kDiscardFile},
       // Refused during a transaction, the file stays open with its state.
-      {"CLOSE in LOGOUT keeps the file", kClose, 56, isOpen | inLogout, isOpen | inLogout, 0},
-      {"OPEN fails: the handler adds discard itself", kOpen, 2, 0, 0, 0},
-      {"silent STREAM is a failure", kStream, kSilentRefusal, isOpen | streamed,
+      {"CLOSE in LOGOUT keeps the file", opCode(kClose), 56, isOpen | inLogout, isOpen | inLogout,
+       0},
+      {"OPEN fails: the handler adds discard itself", opCode(kOpen), 2, 0, 0, 0},
+      {"silent STREAM is a failure", opCode(kStream), kSilentRefusal, isOpen | streamed,
        isOpen | streamed, 0},
-      {"silent COMMIT keeps nothing set", kCommit, kSilentRefusal, isOpen, isOpen, 0},
+      {"silent COMMIT keeps nothing set", opCode(kCommit), kSilentRefusal, isOpen, isOpen, 0},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.what);
@@ -319,7 +288,7 @@ TEST(ApplyRules, IndexBuiltGoesToTheDynamicKeyOnly) {
     file.state = isOpen;
     std::uint32_t keyState = 0;
     KeyArgument key{&keyState, c.dynamic, true};
-    applyRules(kBuildDyn, c.result, file, &key);
+    applyRules(opCode(kBuildDyn), c.result, file, &key);
     EXPECT_EQ(keyState, c.keyAfter);
     EXPECT_EQ(file.state, isOpen);
   }
@@ -367,7 +336,7 @@ TEST(RuleSequence, SilentRefusalsAskForNoClear) {
   struct Case {
     const char* what;
     std::uint32_t state;
-    int code;
+    DriverOp op;
   };
   const Case kCases[] = {
       {"second STREAM", isOpen | streamed, kStream},
@@ -381,7 +350,7 @@ TEST(RuleSequence, SilentRefusalsAskForNoClear) {
     FileState file;
     file.state = c.state;
     file.actions = kClearError;  // left from the call before
-    EXPECT_EQ(call(file, c.code), kSilentRefusal);
+    EXPECT_EQ(call(file, c.op), kSilentRefusal);
     EXPECT_EQ(file.actions, 0u);
     EXPECT_EQ(file.state, c.state);
   }

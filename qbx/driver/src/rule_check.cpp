@@ -48,7 +48,8 @@ int refusalForForbidden(std::uint32_t forbidden) {
 }
 
 bool keyIndexBuiltApplies(const OperationRule& row, std::uint32_t bits, const KeyArgument* key) {
-  return row.has(kTakesKey) && key != nullptr && key->dynamicIndex && (bits & flag::indexBuilt) != 0;
+  return row.has(kTakesKey) && key != nullptr && key->dynamicIndex &&
+         (bits & flag::indexBuilt) != 0;
 }
 
 }  // namespace
