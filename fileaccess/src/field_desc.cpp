@@ -276,6 +276,7 @@ int FieldDescReader::parse(FieldEntry& out) {
   limit_ = open_.empty() ? stream_.size() : open_.back().end;
 
   out.number = nextNumber_;
+  out.streamPos = static_cast<std::uint32_t>(start);
   out.level = static_cast<std::uint32_t>(open_.size());
   out.size = 0;
   out.elementCount = 1;

@@ -119,6 +119,7 @@ class FieldDescWriter {
 // One entry of a stream as the reader yields it.
 struct FieldEntry {
   std::uint32_t number = 0;        // 0 is the record's own entry
+  std::uint32_t streamPos = 0;     // position of the entry's type byte in the stream
   std::uint8_t type = 0;
   std::uint8_t flags = 0;
   std::uint32_t size = 0;          // element size in bytes
