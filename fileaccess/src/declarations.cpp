@@ -23,6 +23,18 @@ std::string takeName(const char* text, std::int32_t length) {
   return s;
 }
 
+int checkKeyComponents(const KeyDesc& key, std::uint32_t fieldCount) {
+  constexpr int kInvalid = 75;
+  if (key.componentCount == 0) return 0;
+  if (key.components == nullptr) return kInvalid;
+  for (std::uint8_t i = 0; i < key.componentCount; ++i) {
+    const std::int64_t c = key.components[i];
+    const std::int64_t field = c < 0 ? -c : c;  // 64 bits: the most negative value negates
+    if (field == 0 || field > fieldCount) return kInvalid;
+  }
+  return 0;
+}
+
 std::string_view fieldTypeName(std::uint8_t type) {
   static constexpr std::array<std::string_view, 31> kNames = {
       "END",     "BYTE",   "SHORT",   "USHORT",   "DATE",     "TIME",    "LONG",   "ULONG",

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <string>
+#include <vector>
 
 namespace fileaccess {
 namespace {
@@ -49,6 +51,33 @@ TEST(Declarations, KeyAndMemoTablesMayBeAbsent) {
   file.keyTable = keys;
   file.keyCount = 1;
   EXPECT_EQ(effectiveKeyCount(file), 1u);
+}
+
+TEST(Declarations, KeyComponentsMustNameAField) {
+  struct Case {
+    std::vector<std::int32_t> components;
+    int expected;
+  };
+  const std::vector<Case> cases = {
+      {{1, -3, 33}, 0},
+      {{-33}, 0},
+      {{0}, 75},
+      {{1, 34}, 75},
+      {{-34}, 75},
+      {{std::numeric_limits<std::int32_t>::min()}, 75},
+  };
+  for (const auto& c : cases) {
+    KeyDesc key;
+    key.componentCount = static_cast<std::uint8_t>(c.components.size());
+    key.components = c.components.data();
+    EXPECT_EQ(checkKeyComponents(key, 33), c.expected);
+  }
+  KeyDesc dynamicIndex;
+  dynamicIndex.keyFlags = kKeyIndex;
+  EXPECT_EQ(checkKeyComponents(dynamicIndex, 33), 0);
+  KeyDesc missing;
+  missing.componentCount = 2;
+  EXPECT_EQ(checkKeyComponents(missing, 33), 75);
 }
 
 TEST(Declarations, TypeNames) {

@@ -97,6 +97,12 @@ std::string takeText(const char* text, std::int32_t length);
 // owner or a driver option text.
 std::string takeName(const char* text, std::int32_t length);
 
+// Checks a key's components against a record of fieldCount field entries
+// (entry 0, the record itself, not counted): 0, or 75 "Invalid Field Type
+// Descriptor" when a component is 0 or names a field beyond the last, or when
+// components are declared but the array is missing.
+[[nodiscard]] int checkKeyComponents(const KeyDesc& key, std::uint32_t fieldCount);
+
 // The number of keys and memos a driver sees: 0 when the table is null.
 inline std::uint32_t effectiveKeyCount(const FileBlock& file) {
   return file.keyTable != nullptr ? file.keyCount : 0;
