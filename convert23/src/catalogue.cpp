@@ -23,9 +23,9 @@ namespace {
 // prefix. A GROUP is followed by its members.
 struct FieldSpec {
   std::string_view name;
-  std::uint8_t type;  // fileaccess::kType*
+  std::uint8_t type;    // fileaccess::kType*
   std::int32_t length;  // STRING length; 0 for other types
-  int members;  // GROUP: number of members that follow
+  int members;          // GROUP: number of members that follow
 };
 
 // The value field is a LONG in the old layout and a DECIMAL(7,2) in the new.
@@ -154,9 +154,8 @@ void declareLayout(CatalogueLayout& layout, fileaccess::FileBlock& file, std::st
   for (std::size_t i = 0; i < kKeyCount; ++i) {
     const KeySpec& spec = kKeys[i];
     layout.keyLabels[i] = std::string(prefix) + ":" + std::string(spec.name);
-    const auto count = static_cast<std::uint8_t>(
-        std::count_if(spec.components.begin(), spec.components.end(),
-                      [](std::int32_t c) { return c != 0; }));
+    const auto count = static_cast<std::uint8_t>(std::count_if(
+        spec.components.begin(), spec.components.end(), [](std::int32_t c) { return c != 0; }));
     layout.components[i] = spec.components;
     KeyDesc& key = layout.keys[i];
     key = KeyDesc{};

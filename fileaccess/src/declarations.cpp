@@ -37,10 +37,10 @@ int checkKeyComponents(const KeyDesc& key, std::uint32_t fieldCount) {
 
 std::string_view fieldTypeName(std::uint8_t type) {
   static constexpr std::array<std::string_view, 31> kNames = {
-      "END",     "BYTE",   "SHORT",   "USHORT",   "DATE",     "TIME",    "LONG",   "ULONG",
-      "SREAL",   "REAL",   "DECIMAL", "PDECIMAL", "DUM1",     "BFLOAT4", "BFLOAT8", "ANY",
-      "TEMPUFO", "(17)",   "STRING",  "CSTRING",  "PSTRING",  "MEMO",    "GROUP",  "CLASS",
-      "ARRAY",   "FIELD",  "QUEUE",   "BLOB",     "STACKSTR", "PICTURE", "STDNUM"};
+      "END",     "BYTE",  "SHORT",   "USHORT",   "DATE",     "TIME",    "LONG",    "ULONG",
+      "SREAL",   "REAL",  "DECIMAL", "PDECIMAL", "DUM1",     "BFLOAT4", "BFLOAT8", "ANY",
+      "TEMPUFO", "(17)",  "STRING",  "CSTRING",  "PSTRING",  "MEMO",    "GROUP",   "CLASS",
+      "ARRAY",   "FIELD", "QUEUE",   "BLOB",     "STACKSTR", "PICTURE", "STDNUM"};
   return type < kNames.size() ? kNames[type] : std::string_view("UNKNOWN");
 }
 

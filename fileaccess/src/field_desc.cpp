@@ -135,8 +135,7 @@ FieldDescWriter& FieldDescWriter::endGroup() {
 }
 
 FieldDescWriter& FieldDescWriter::sizedString(std::uint8_t type, std::string_view label,
-                                              std::int32_t length,
-                                              const FieldOptions& options) {
+                                              std::int32_t length, const FieldOptions& options) {
   if (open_.empty() || length < 0) failed_ = true;
   if (open_.empty()) return *this;
   beginEntry(type, flagsFor(label, options, true));
@@ -194,19 +193,16 @@ FieldDescWriter& FieldDescWriter::pdecimal(std::string_view label, std::uint8_t 
 FieldDescWriter& FieldDescWriter::byteField(std::string_view label, const FieldOptions& options) {
   return fixed(kTypeByte, label, options);
 }
-FieldDescWriter& FieldDescWriter::shortField(std::string_view label,
-                                             const FieldOptions& options) {
+FieldDescWriter& FieldDescWriter::shortField(std::string_view label, const FieldOptions& options) {
   return fixed(kTypeShort, label, options);
 }
-FieldDescWriter& FieldDescWriter::ushortField(std::string_view label,
-                                              const FieldOptions& options) {
+FieldDescWriter& FieldDescWriter::ushortField(std::string_view label, const FieldOptions& options) {
   return fixed(kTypeUshort, label, options);
 }
 FieldDescWriter& FieldDescWriter::longField(std::string_view label, const FieldOptions& options) {
   return fixed(kTypeLong, label, options);
 }
-FieldDescWriter& FieldDescWriter::ulongField(std::string_view label,
-                                             const FieldOptions& options) {
+FieldDescWriter& FieldDescWriter::ulongField(std::string_view label, const FieldOptions& options) {
   return fixed(kTypeUlong, label, options);
 }
 FieldDescWriter& FieldDescWriter::realField(std::string_view label, const FieldOptions& options) {
@@ -220,8 +216,7 @@ std::optional<std::vector<std::uint8_t>> FieldDescWriter::finish() const {
 
 // ---- reader ----------------------------------------------------------------
 
-FieldDescReader::FieldDescReader(std::span<const std::uint8_t> stream,
-                                 std::uint32_t recordLength)
+FieldDescReader::FieldDescReader(std::span<const std::uint8_t> stream, std::uint32_t recordLength)
     : stream_(stream), recordLength_(recordLength), limit_(stream.size()) {}
 
 int FieldDescReader::fail() {
@@ -257,7 +252,8 @@ bool FieldDescReader::readText(std::string_view& out) {
   const auto* begin = stream_.data() + pos_;
   const auto* zero = static_cast<const std::uint8_t*>(std::memchr(begin, 0, limit_ - pos_));
   if (zero == nullptr) return false;
-  out = std::string_view(reinterpret_cast<const char*>(begin), static_cast<std::size_t>(zero - begin));
+  out = std::string_view(reinterpret_cast<const char*>(begin),
+                         static_cast<std::size_t>(zero - begin));
   pos_ += out.size() + 1;
   return true;
 }

@@ -39,16 +39,16 @@ TEST(CatalogueStream, MatchesTheWorkedExampleBytes) {
   const auto entries = entriesOf(in);
   ASSERT_EQ(entries.size(), kFieldCount + 1);
   // Record entry: GROUP, no flags, size 14422, 33 entries, 530 bytes.
-  EXPECT_EQ(at(in, 0, 14), (Bytes{0x16, 0x00, 0x56, 0x38, 0x00, 0x00, 0x21, 0x00, 0x00, 0x00,
-                                  0x12, 0x02, 0x00, 0x00}));
+  EXPECT_EQ(at(in, 0, 14), (Bytes{0x16, 0x00, 0x56, 0x38, 0x00, 0x00, 0x21, 0x00, 0x00, 0x00, 0x12,
+                                  0x02, 0x00, 0x00}));
   EXPECT_EQ(in.size(), 530u);
   const Bytes title = labelled({0x12, 0x02, 0x20, 0x64}, "IN:TITLE");
   EXPECT_EQ(at(in, entries[1].streamPos, title.size()), title);
   const Bytes value = labelled({0x06, 0x02}, "IN:VALUE");
   EXPECT_EQ(at(in, entries[8].streamPos, value.size()), value);
-  const Bytes created = labelled({0x16, 0x02, 0x08, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00,
-                                  0x3B, 0x00, 0x00, 0x00},
-                                 "IN:CREATED");
+  const Bytes created =
+      labelled({0x16, 0x02, 0x08, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x3B, 0x00, 0x00, 0x00},
+               "IN:CREATED");
   Bytes group = created;
   const Bytes date = labelled({0x06, 0x02}, "IN:CREATEDDATE");
   const Bytes time = labelled({0x06, 0x02}, "IN:CREATEDTIME");
@@ -75,22 +75,22 @@ TEST(CatalogueStream, FieldsSitWhereTheLayoutPlacesThem) {
   };
   using namespace fileaccess;
   const std::vector<Field> layout = {
-      {"TITLE", kTypeString, 100, 0, 1},        {"CATEGORY", kTypeString, 80, 100, 1},
-      {"STAR1", kTypeString, 80, 180, 1},       {"REVIEW", kTypeString, 15, 260, 1},
-      {"STAR2", kTypeString, 80, 275, 1},       {"LENGTH", kTypeString, 25, 355, 1},
-      {"STAR3", kTypeString, 80, 380, 1},       {"VALUE", kTypeLong, 4, 460, 1},
-      {"LOCATION", kTypeString, 50, 464, 1},    {"COPYDATE", kTypeString, 50, 514, 1},
-      {"CONDITION", kTypeString, 50, 564, 1},   {"CUSTOM1", kTypeString, 50, 614, 1},
-      {"PRODUCER", kTypeString, 80, 664, 1},    {"CUSTOM2", kTypeString, 50, 744, 1},
-      {"DIRECTOR", kTypeString, 80, 794, 1},    {"RATING", kTypeString, 10, 874, 1},
-      {"LENTTO", kTypeString, 80, 884, 1},      {"DATELENT", kTypeString, 30, 964, 1},
+      {"TITLE", kTypeString, 100, 0, 1},         {"CATEGORY", kTypeString, 80, 100, 1},
+      {"STAR1", kTypeString, 80, 180, 1},        {"REVIEW", kTypeString, 15, 260, 1},
+      {"STAR2", kTypeString, 80, 275, 1},        {"LENGTH", kTypeString, 25, 355, 1},
+      {"STAR3", kTypeString, 80, 380, 1},        {"VALUE", kTypeLong, 4, 460, 1},
+      {"LOCATION", kTypeString, 50, 464, 1},     {"COPYDATE", kTypeString, 50, 514, 1},
+      {"CONDITION", kTypeString, 50, 564, 1},    {"CUSTOM1", kTypeString, 50, 614, 1},
+      {"PRODUCER", kTypeString, 80, 664, 1},     {"CUSTOM2", kTypeString, 50, 744, 1},
+      {"DIRECTOR", kTypeString, 80, 794, 1},     {"RATING", kTypeString, 10, 874, 1},
+      {"LENTTO", kTypeString, 80, 884, 1},       {"DATELENT", kTypeString, 30, 964, 1},
       {"GRAPHICFILE", kTypeString, 120, 994, 1}, {"DELETED", kTypeByte, 1, 1114, 1},
-      {"CREATED", kTypeGroup, 8, 1115, 1},      {"CREATEDDATE", kTypeLong, 4, 1115, 2},
-      {"CREATEDTIME", kTypeLong, 4, 1119, 2},   {"CHANGED", kTypeGroup, 8, 1123, 1},
-      {"CHANGEDDATE", kTypeLong, 4, 1123, 2},   {"CHANGEDTIME", kTypeLong, 4, 1127, 2},
-      {"STARKEY", kTypeString, 80, 1131, 1},    {"STAR2KEY", kTypeString, 80, 1211, 1},
-      {"STAR3KEY", kTypeString, 80, 1291, 1},   {"TITLEKEY", kTypeString, 50, 1371, 1},
-      {"LISTBYSTARS", kTypeByte, 1, 1421, 1},   {"CONTENTS", kTypeString, 5000, 1422, 1},
+      {"CREATED", kTypeGroup, 8, 1115, 1},       {"CREATEDDATE", kTypeLong, 4, 1115, 2},
+      {"CREATEDTIME", kTypeLong, 4, 1119, 2},    {"CHANGED", kTypeGroup, 8, 1123, 1},
+      {"CHANGEDDATE", kTypeLong, 4, 1123, 2},    {"CHANGEDTIME", kTypeLong, 4, 1127, 2},
+      {"STARKEY", kTypeString, 80, 1131, 1},     {"STAR2KEY", kTypeString, 80, 1211, 1},
+      {"STAR3KEY", kTypeString, 80, 1291, 1},    {"TITLEKEY", kTypeString, 50, 1371, 1},
+      {"LISTBYSTARS", kTypeByte, 1, 1421, 1},    {"CONTENTS", kTypeString, 5000, 1422, 1},
       {"CAST", kTypeString, 8000, 6422, 1},
   };
   ASSERT_EQ(layout.size(), kFieldCount);

@@ -2,6 +2,8 @@
 // per-thread copies of THREAD declarations, seen through a small driver entry
 // that records what reaches it. The entry keeps no records: it only notes the
 // calls and enters and removes files the way the driver does.
+#include "fileaccess/call.h"
+
 #include <gtest/gtest.h>
 
 #include <deque>
@@ -9,7 +11,6 @@
 #include <thread>
 #include <vector>
 
-#include "fileaccess/call.h"
 #include "fileaccess/files_in_use.h"
 #include "fileaccess/program_end.h"
 #include "fileaccess/string_stack.h"

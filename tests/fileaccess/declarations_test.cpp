@@ -59,12 +59,8 @@ TEST(Declarations, KeyComponentsMustNameAField) {
     int expected;
   };
   const std::vector<Case> cases = {
-      {{1, -3, 33}, 0},
-      {{-33}, 0},
-      {{0}, 75},
-      {{1, 34}, 75},
-      {{-34}, 75},
-      {{std::numeric_limits<std::int32_t>::min()}, 75},
+      {{1, -3, 33}, 0}, {{-33}, 0},  {{0}, 75},
+      {{1, 34}, 75},    {{-34}, 75}, {{std::numeric_limits<std::int32_t>::min()}, 75},
   };
   for (const auto& c : cases) {
     KeyDesc key;

@@ -211,8 +211,7 @@ TEST(FieldDescReader, HostileStreamsGive75WithoutReadingPastThem) {
       {"group length longer than its members", [&](Bytes& b) { put32(b, 33, 28); }},
       {"group size makes it end beyond the record", [&](Bytes& b) { put32(b, 25, 10); }},
       {"group length negative", [&](Bytes& b) { put32(b, 33, 0xFFFFFFF0u); }},
-      {"label without terminator at the stream end",
-       [](Bytes& b) { b.back() = 'X'; }},
+      {"label without terminator at the stream end", [](Bytes& b) { b.back() = 'X'; }},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -246,8 +245,7 @@ TEST(FieldDescReader, HostileSingleEntriesGive75) {
       {"offset made negative", {kTypeLong, kFieldHasOffset, 0x81}},
       {"negative dimension", {kTypeLong, kFieldHasDims, 1, 0x82}},
       {"dimension product beyond 32 bits",
-       {kTypeByte, kFieldHasDims, 3, 0x7F, 0xFF, 0xFF, 0xFF, 0x7F, 0xFF, 0xFF, 0xFF, 0x20,
-        0x40}},
+       {kTypeByte, kFieldHasDims, 3, 0x7F, 0xFF, 0xFF, 0xFF, 0x7F, 0xFF, 0xFF, 0xFF, 0x20, 0x40}},
       {"dimension count beyond the stream", {kTypeByte, kFieldHasDims, 4, 0x01}},
       {"offset adjustment cut short", {kTypeLong, kFieldHasOffset, 0x40, 0x01}},
       {"field ends beyond the record", {kTypeString, 0x00, 0x20, 0x65}},

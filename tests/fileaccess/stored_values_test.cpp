@@ -122,8 +122,7 @@ TEST(ClearRecord, StringsToSpacesNumbersToZerosGroupsOfNumbersEndAsZeros) {
   const Bytes stream = w.finish().value();
   Bytes record(20, 0xEE);
   ASSERT_EQ(clearRecord(record, stream), 0);
-  const Bytes expected = {' ', ' ', ' ', 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                          0,   0,   0,   ' ', ' ', 0, 0, 0};
+  const Bytes expected = {' ', ' ', ' ', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, ' ', ' ', 0, 0, 0};
   EXPECT_EQ(record, expected);
 
   Bytes image;

@@ -39,10 +39,10 @@ struct CompactNumber {
 
 // The optional parts of a field entry.
 struct FieldOptions {
-  std::string_view nameAttribute;                 // NAME attribute (flag 0x01) when not empty
-  std::string_view picture;                       // string types only (flag 0x04)
-  std::optional<std::int32_t> offsetAdjustment;   // flag 0x08
-  std::vector<std::int32_t> dimensions;           // flag 0x10 when not empty
+  std::string_view nameAttribute;                // NAME attribute (flag 0x01) when not empty
+  std::string_view picture;                      // string types only (flag 0x04)
+  std::optional<std::int32_t> offsetAdjustment;  // flag 0x08
+  std::vector<std::int32_t> dimensions;          // flag 0x10 when not empty
 };
 
 // Builds a stream entry by entry. The first group() opens the record's own
@@ -99,8 +99,7 @@ class FieldDescWriter {
   void beginEntry(std::uint8_t type, std::uint8_t flags);
   void putCompact(std::int32_t value);
   void putText(std::string_view text);
-  std::uint8_t flagsFor(std::string_view label, const FieldOptions& options,
-                        bool picture) const;
+  std::uint8_t flagsFor(std::string_view label, const FieldOptions& options, bool picture) const;
   // Writes label, NAME, offset adjustment and dimensions, and places the
   // entry in the record.
   void endEntry(std::string_view label, const FieldOptions& options, std::int64_t elementSize,
@@ -118,8 +117,8 @@ class FieldDescWriter {
 
 // One entry of a stream as the reader yields it.
 struct FieldEntry {
-  std::uint32_t number = 0;        // 0 is the record's own entry
-  std::uint32_t streamPos = 0;     // position of the entry's type byte in the stream
+  std::uint32_t number = 0;     // 0 is the record's own entry
+  std::uint32_t streamPos = 0;  // position of the entry's type byte in the stream
   std::uint8_t type = 0;
   std::uint8_t flags = 0;
   std::uint32_t size = 0;          // element size in bytes
@@ -130,7 +129,7 @@ struct FieldEntry {
   std::uint32_t memberCount = 0;   // GROUP: entries inside it at all depths
   std::uint32_t groupLength = 0;   // GROUP: bytes of the whole group entry
   std::int32_t offsetAdjustment = 0;
-  std::string_view label;          // views into the stream
+  std::string_view label;  // views into the stream
   std::string_view nameAttribute;
   std::string_view picture;
   std::vector<std::uint32_t> dimensions;
@@ -165,9 +164,9 @@ class FieldDescReader {
 
  private:
   struct OpenGroup {
-    std::uint64_t end;         // stream position just past the group entry
-    std::uint32_t lastEntry;   // number of its last member
-    std::uint64_t offset;      // the group's offset in the record
+    std::uint64_t end;        // stream position just past the group entry
+    std::uint32_t lastEntry;  // number of its last member
+    std::uint64_t offset;     // the group's offset in the record
     std::uint64_t totalSize;
   };
 
@@ -193,8 +192,8 @@ class FieldDescReader {
 };
 
 // Walks a whole stream into entries (entry 0 first): 0 or 75.
-[[nodiscard]] int readFieldEntries(std::span<const std::uint8_t> stream,
-                                   std::uint32_t recordLength, std::vector<FieldEntry>& out);
+[[nodiscard]] int readFieldEntries(std::span<const std::uint8_t> stream, std::uint32_t recordLength,
+                                   std::vector<FieldEntry>& out);
 
 // The stream a FileBlock's recordDesc points at, bounded by the length its
 // record entry states; empty when recordDesc is null. The declaration is the

@@ -96,8 +96,7 @@ inline constexpr std::uint8_t kCompactTopMask = 0x1F;
 
 // True for the types whose own part is a compact length (and may carry a picture).
 constexpr bool isStringType(std::uint8_t type) {
-  return type == kTypeString || type == kTypeCstring || type == kTypePstring ||
-         type == kTypeMemo;
+  return type == kTypeString || type == kTypeCstring || type == kTypePstring || type == kTypeMemo;
 }
 
 constexpr bool isDecimalType(std::uint8_t type) {

@@ -24,8 +24,7 @@ inline constexpr std::uint8_t kDecimalNegativeNibble = 0xF;
 // is cleared before its members, so a group of numbers ends as zeros. The
 // record's length is record.size(). 0, or 75 when the stream is invalid (the
 // record is then left as it was).
-[[nodiscard]] int clearRecord(std::span<std::uint8_t> record,
-                              std::span<const std::uint8_t> stream);
+[[nodiscard]] int clearRecord(std::span<std::uint8_t> record, std::span<const std::uint8_t> stream);
 
 // The image clearRecord gives a record of recordLength bytes: computed once,
 // it clears a record with one copy. 0 or 75.
