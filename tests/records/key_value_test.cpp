@@ -338,6 +338,14 @@ TEST_F(CollationForming, OemTablesUseTheOemWeights) {
   EXPECT_EQ(oem, expected);
 }
 
+TEST_F(CollationForming, OemTablesConvertToTheOemCodePageFirst) {
+  use();
+  def_->attributes |= kTableOem;
+  // Windows-1252 e-acute and u-umlaut are 0x82 and 0x81 in code page 437.
+  EXPECT_EQ(formed(*def_, Bytes{0xE9, 0xFC, 'a', ' ', ' ', ' '}),
+            (Bytes{0x82, 0x81, 'a', ' ', ' ', ' '}));
+}
+
 TEST_F(CollationForming, WithoutItsOwnBlockTheRuntimeSettingsApply) {
   block_.bytes[kCollationSortWeights + 'q'] = 'Z';
   setRuntimeCollation(block_);
