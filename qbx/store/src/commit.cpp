@@ -1,0 +1,175 @@
+// Commit through the log area. Prepare places the changed pages, writes every
+// block whose home lies inside the old data into a log behind it (the new
+// header last), and points the header at offset 0 at that log; finish copies
+// the log's blocks home and clears the log. At every moment the file holds
+// the old state or, through the log, the new one.
+#include <algorithm>
+
+#include "platform/errors.h"
+#include "qbx/store/internal_error.h"
+#include "qbx/store/internal_errors.h"
+#include "qbx/store/page_codec.h"
+#include "qbx/store/slot_allocator.h"
+#include "qbx/store/store.h"
+
+namespace qbx::store {
+
+using namespace format;
+
+int QbxStore::commit() {
+  const int result = prepare();
+  if (result != 0) return result;
+  return finish();
+}
+
+int QbxStore::prepare() {
+  if (inTransaction_ || !changed_) return 0;
+  if (!opened_) {
+    abandon();
+    return disk_.pendingWriteError();
+  }
+  // A log that readers still read through cannot be written over.
+  if (!cache_.logMap().empty()) {
+    abandon();
+    return platform::kErrorAccessDenied;
+  }
+  if (shared_ || denyWrite_) {
+    (void)disk_.lock(AccessLock::kReaderArea, true);
+    readerAreaHeld_ = true;
+  }
+  FileHeader old = header_;
+  oldLogicalEnd_ = header_.logicalEnd();
+
+  placePages();
+  compact(*this);
+
+  const std::uint64_t logStart = std::max(header_.logicalEnd(), oldLogicalEnd_);
+  disk_.clearPendingWriteError();
+  if (logStart >= kLockBase) {
+    abandon();
+    return platform::kErrorDiskFull;
+  }
+  header_.setLogStart(static_cast<std::uint32_t>(logStart));
+  header_.setLogEnd(static_cast<std::uint32_t>(logStart));
+  header_.raiseChangeCount();
+
+  writeDirtyPages();
+  // The header is the last block of the log; it carries the final log end.
+  const std::uint64_t headerAt = header_.logEnd();
+  if (headerAt + kHeaderSize > kLockBase) {
+    disk_.recordWriteError(platform::kErrorDiskFull);
+  } else {
+    header_.setLogEnd(static_cast<std::uint32_t>(headerAt + kHeaderSize));
+    disk_.write(headerAt, header_.bytes());
+  }
+  if (const int error = disk_.pendingWriteError(); error != 0) {
+    abandon();
+    return error;
+  }
+
+  disk_.flush();
+  if (const int error = disk_.pendingWriteError(); error != 0) {
+    abandon();
+    return error;
+  }
+  old.setLogStart(header_.logStart());
+  old.setLogEnd(header_.logEnd());
+  disk_.write(0, old.bytes());
+  disk_.flush();
+  if (const int error = disk_.pendingWriteError(); error != 0) {
+    abandon();
+    return error;
+  }
+  return 0;
+}
+
+void QbxStore::placePages() {
+  // Pages that become dirty while the first ones are placed (moved pages,
+  // index pages whose child numbers change) keep their size.
+  const std::uint32_t count = cache_.dirtyCount();
+  QbxPage* page = cache_.firstDirty();
+  for (std::uint32_t i = 0; i < count; ++i) {
+    QbxPage* following = page->ringNext;
+    page->image = encodePage(*page);
+    setClass(*this, page->number, static_cast<int>(page->image.size() / kPageUnit));
+    page = following;
+  }
+}
+
+void QbxStore::writeBlock(std::span<const std::uint8_t> block, std::uint64_t home) {
+  // Nothing is ever written into the lock bytes: a file that would grow
+  // into them is full.
+  const std::uint64_t at = home < oldLogicalEnd_ ? header_.logEnd() : home;
+  if (at + block.size() > kLockBase) {
+    disk_.recordWriteError(platform::kErrorDiskFull);
+    return;
+  }
+  disk_.write(at, block);
+  if (home < oldLogicalEnd_) header_.setLogEnd(static_cast<std::uint32_t>(at + block.size()));
+}
+
+void QbxStore::writeDirtyPages() {
+  QbxPage* page = cache_.firstDirty();
+  while (page != nullptr) {
+    QbxPage* following = cache_.nextDirty(page);
+    if (page->image.empty()) page->image = encodePage(*page);
+    writeBlockFields(*page, page->image);
+    const std::uint64_t home = pageOffset(page->number);
+    writeBlock(page->image, home);
+    // A page written at home is done; one written into the log keeps its
+    // image for finish.
+    if (home >= oldLogicalEnd_) discardPage(page);
+    page = following;
+  }
+}
+
+int QbxStore::finish() {
+  if (inTransaction_ || !changed_) return 0;
+  if (!opened_) {
+    abandon();
+    return 0;
+  }
+  while (QbxPage* page = cache_.firstDirty()) {
+    if (page->image.empty()) {
+      page->image = encodePage(*page);
+      writeBlockFields(*page, page->image);
+    }
+    disk_.write(pageOffset(page->number), page->image);
+    discardPage(page);
+  }
+  disk_.write(0, header_.bytes());
+  clearLog();
+  if (readerAreaHeld_) {
+    disk_.unlock(AccessLock::kReaderArea);
+    readerAreaHeld_ = false;
+  }
+  changed_ = false;
+  return 0;
+}
+
+void QbxStore::clearLog() {
+  disk_.flush();
+  FileHeader onDisk;
+  disk_.readExact(0, onDisk.bytes());
+  const std::uint64_t end = onDisk.logicalEnd();
+  onDisk.setLogStart(static_cast<std::uint32_t>(end));
+  onDisk.setLogEnd(static_cast<std::uint32_t>(end));
+  onDisk.raiseChangeCount();
+  disk_.write(0, onDisk.bytes());
+  disk_.flush();
+}
+
+void QbxStore::abandon() {
+  if (changed_) {
+    changed_ = false;
+    header_.clearMagic();
+    dropCache();
+    (void)endAccess();
+  }
+  if (readerAreaHeld_) {
+    disk_.unlock(AccessLock::kReaderArea);
+    readerAreaHeld_ = false;
+  }
+}
+
+}  // namespace qbx::store
