@@ -179,8 +179,7 @@ void File::close() {
 
 int File::lock(std::uint64_t offset, std::uint64_t length, LockKind kind, bool wait) {
   if (fd_ < 0) return kErrorInvalidHandle;
-  if (length == 0 || offset > detail::kMaxFileOffset ||
-      length > detail::kMaxFileOffset - offset) {
+  if (length == 0 || offset > detail::kMaxFileOffset || length > detail::kMaxFileOffset - offset) {
     return kErrorInvalidParameter;
   }
   const std::uint64_t end = offset + length;

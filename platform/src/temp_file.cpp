@@ -74,8 +74,7 @@ int TempFile::writeAt(std::uint64_t offset, std::span<const std::uint8_t> data) 
   return detail::writeFully(fd_, offset, data);
 }
 
-int TempFile::readAt(std::uint64_t offset, std::span<std::uint8_t> buffer,
-                     std::size_t* bytesRead) {
+int TempFile::readAt(std::uint64_t offset, std::span<std::uint8_t> buffer, std::size_t* bytesRead) {
   if (fd_ < 0) {
     if (bytesRead != nullptr) *bytesRead = 0;
     return kErrorInvalidHandle;

@@ -145,7 +145,9 @@ void FaultFile::reset() {
   state.flush.clear();
 }
 
-void FaultFile::failWrite(int n, int err, bool sticky) { state.write.set(n, Action::kFail, err, sticky); }
+void FaultFile::failWrite(int n, int err, bool sticky) {
+  state.write.set(n, Action::kFail, err, sticky);
+}
 void FaultFile::shortWrite(int n) { state.write.set(n, Action::kShort, 0, false); }
 void FaultFile::killAtWrite(int n, bool torn) {
   state.write.set(n, torn ? Action::kTornKill : Action::kKill, 0, false);
