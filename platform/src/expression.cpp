@@ -40,7 +40,8 @@ bool equalsNoCaseAscii(std::string_view a, std::string_view b) {
 constexpr std::array<std::uint8_t, 256> makeFoldTable() {
   std::array<std::uint8_t, 256> t{};
   for (int i = 0; i < 256; ++i) t[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
-  for (int c = 'A'; c <= 'Z'; ++c) t[static_cast<std::size_t>(c)] = static_cast<std::uint8_t>(c + 32);
+  for (int c = 'A'; c <= 'Z'; ++c)
+    t[static_cast<std::size_t>(c)] = static_cast<std::uint8_t>(c + 32);
   for (int c = 0xC0; c <= 0xDE; ++c) {
     if (c != 0xD7) t[static_cast<std::size_t>(c)] = static_cast<std::uint8_t>(c + 32);
   }
@@ -499,12 +500,24 @@ int Expression::evaluate(const ExpressionFields& fields) {
         if (step.kind == ExpressionKind::kNumber) {
           switch (step.compare) {
             case Compare::kEq:
-            case Compare::kEqNoCase: r = a.number == b.number; break;
-            case Compare::kNe: r = a.number != b.number; break;
-            case Compare::kLt: r = a.number < b.number; break;
-            case Compare::kLe: r = a.number <= b.number; break;
-            case Compare::kGt: r = a.number > b.number; break;
-            case Compare::kGe: r = a.number >= b.number; break;
+            case Compare::kEqNoCase:
+              r = a.number == b.number;
+              break;
+            case Compare::kNe:
+              r = a.number != b.number;
+              break;
+            case Compare::kLt:
+              r = a.number < b.number;
+              break;
+            case Compare::kLe:
+              r = a.number <= b.number;
+              break;
+            case Compare::kGt:
+              r = a.number > b.number;
+              break;
+            case Compare::kGe:
+              r = a.number >= b.number;
+              break;
           }
         } else if (step.compare == Compare::kEqNoCase) {
           r = equalTextsNoCase(a.text, b.text);
@@ -512,12 +525,24 @@ int Expression::evaluate(const ExpressionFields& fields) {
           const int c = compareTexts(a.text, b.text);
           switch (step.compare) {
             case Compare::kEq:
-            case Compare::kEqNoCase: r = c == 0; break;
-            case Compare::kNe: r = c != 0; break;
-            case Compare::kLt: r = c < 0; break;
-            case Compare::kLe: r = c <= 0; break;
-            case Compare::kGt: r = c > 0; break;
-            case Compare::kGe: r = c >= 0; break;
+            case Compare::kEqNoCase:
+              r = c == 0;
+              break;
+            case Compare::kNe:
+              r = c != 0;
+              break;
+            case Compare::kLt:
+              r = c < 0;
+              break;
+            case Compare::kLe:
+              r = c <= 0;
+              break;
+            case Compare::kGt:
+              r = c > 0;
+              break;
+            case Compare::kGe:
+              r = c >= 0;
+              break;
           }
         }
         a = Slot{ExpressionKind::kNumber, r ? 1.0 : 0.0, {}};

@@ -1,13 +1,13 @@
 #include "platform/expression.h"
 
+#include <gtest/gtest.h>
+
 #include <cctype>
 #include <cstdint>
 #include <random>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -257,9 +257,16 @@ TEST(Expression, ReadsFieldsOfTheCurrentRecordAndStopsEarly) {
 // and whatever compiles evaluates to 0 or 1.
 TEST(Expression, RandomTextsNeverCrash) {
   static const char* const kPieces[] = {
-      "MOV:YEAR", "MOV:TITLE", "mov:zero", "NOSUCH", " AND ", " OR ", "NOT ", "(", ")", "=",
-      "<>", "<", "<=", ">", ">=", "~=", "'", "''", "'x'", "1", "-2.5", ".", "+", "-", " ",
-      "\xFF", "9999999999999999999999", ":", "_",
+      "MOV:YEAR", "MOV:TITLE", "mov:zero",
+      "NOSUCH",   " AND ",     " OR ",
+      "NOT ",     "(",         ")",
+      "=",        "<>",        "<",
+      "<=",       ">",         ">=",
+      "~=",       "'",         "''",
+      "'x'",      "1",         "-2.5",
+      ".",        "+",         "-",
+      " ",        "\xFF",      "9999999999999999999999",
+      ":",        "_",
   };
   SampleRecord record;
   std::mt19937 random(7);
