@@ -144,9 +144,14 @@ void QbxCursor::remove() {
     freeEntry(p);
     return;
   }
-  QbxEntry* before = previous(*store_, *p);
-  set(before != nullptr ? copyKey(*before) : newEntry(0, 0), false);
+  // The first entry of its page: the tree removes it (its page is the most
+  // recently used, so no walk trims it first), then the cursor moves to the
+  // entry before it, found by key.
+  const EntryPtr key = copyKey(*p);
+  set(nullptr, false);
   deleteEntry(*store_, p);
+  QbxEntry* before = previous(*store_, *key);
+  set(before != nullptr ? copyKey(*before) : newEntry(0, 0), false);
 }
 
 void QbxCursor::markPage() {

@@ -176,7 +176,9 @@ Located locate(QbxStore& store, const QbxEntry& key, EntryPtr* upperBound) {
 
 QbxEntry* next(QbxStore& store, QbxEntry& entry) {
   if (QbxEntry* successor = inTreeSuccessor(&entry)) return successor;
-  return nextBelow(store, getRootPage(store), entry);
+  // The walk may trim the entry's page from the cache: search by a copy.
+  const EntryPtr key = copyKey(entry);
+  return nextBelow(store, getRootPage(store), *key);
 }
 
 QbxEntry* previous(QbxStore& store, const QbxEntry& key) {
