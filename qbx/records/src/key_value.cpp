@@ -184,17 +184,24 @@ bool blankForOpt(const QbxTableDef& table, const QbxKeyDef& key,
   return true;
 }
 
+void formKeyEntry(const QbxTableDef& table, const QbxKeyDef& key,
+                  std::span<const std::uint8_t> record, std::uint32_t recordNumber,
+                  std::span<std::uint8_t> out) {
+  putTablePrefix(out, table.tableNumber, key.keyNumber);
+  formKeyValue(table, key, record, out.subspan(kTablePrefixSize, key.valueLength));
+  platform::storeBe32(out, kTablePrefixSize + key.valueLength, recordNumber);
+}
+
 void KeyEntry::make(const QbxTableDef& table, const QbxKeyDef& key,
                     std::span<const std::uint8_t> record) {
   bytes_.resize(kKeyEntryOverhead + key.valueLength);
   keyLength_ = key.entryKeyLength();
-  putTablePrefix(bytes_, table.tableNumber, key.keyNumber);
   if (!record.empty()) {
-    formKeyValue(table, key, record, value());
-  } else {
-    std::fill(bytes_.begin() + kTablePrefixSize, bytes_.end(), std::uint8_t{0});
+    formKeyEntry(table, key, record, 0, bytes_);
+    return;
   }
-  setRecordNumber(0);
+  putTablePrefix(bytes_, table.tableNumber, key.keyNumber);
+  std::fill(bytes_.begin() + kTablePrefixSize, bytes_.end(), std::uint8_t{0});
 }
 
 void KeyEntry::setRecordNumber(std::uint32_t recordNumber) {

@@ -24,6 +24,14 @@ void formKeyValue(const QbxTableDef& table, const QbxKeyDef& key,
 bool blankForOpt(const QbxTableDef& table, const QbxKeyDef& key,
                  std::span<const std::uint8_t> record);
 
+// Writes one key entry of the record into out (value length + 9 bytes): the
+// key part (table number, key number, value, and for DUP keys the record
+// number) followed by the data part (for unique keys the record number), so
+// that it can be formed straight into an entry of the tree.
+void formKeyEntry(const QbxTableDef& table, const QbxKeyDef& key,
+                  std::span<const std::uint8_t> record, std::uint32_t recordNumber,
+                  std::span<std::uint8_t> out);
+
 // One key entry: table number, key number, key value, record number. For a
 // unique key the record number is the data part; for a DUP key it ends the
 // key part and the data part is empty. The buffer is reused from one make()
