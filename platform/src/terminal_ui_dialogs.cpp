@@ -109,8 +109,8 @@ DialogResult TerminalUi::saveFileDialog(std::string_view title, std::string_view
   return askForName(title, filter, false, force);
 }
 
-DialogResult TerminalUi::askForName(std::string_view title, std::string_view filter,
-                                    bool mustExist, bool force) {
+DialogResult TerminalUi::askForName(std::string_view title, std::string_view filter, bool mustExist,
+                                    bool force) {
   std::string prompt(title);
   const std::string hint = filterHint(filter);
   if (!hint.empty()) prompt += " " + hint;

@@ -95,8 +95,8 @@ void PtyProcess::start(const std::function<void()>& childMain, PtyOptions option
     ::dup2(options.stdinIsTerminal ? slave : inPipe[0], STDIN_FILENO);
     ::dup2(options.stdoutIsTerminal ? slave : outPipe[1], STDOUT_FILENO);
     ::dup2(options.stderrIsTerminal ? slave : errPipe[1], STDERR_FILENO);
-    for (int fd : {master, slave, inPipe[0], inPipe[1], outPipe[0], outPipe[1], errPipe[0],
-                   errPipe[1]}) {
+    for (int fd :
+         {master, slave, inPipe[0], inPipe[1], outPipe[0], outPipe[1], errPipe[0], errPipe[1]}) {
       if (fd > STDERR_FILENO) ::close(fd);
     }
     childMain();
@@ -145,8 +145,8 @@ void PtyProcess::sendEndOfInput() {
   }
   if (terminal_.fd < 0) return;
   termios modes{};
-  const char eof = ::tcgetattr(terminal_.fd, &modes) == 0 ? static_cast<char>(modes.c_cc[VEOF])
-                                                          : '\x04';
+  const char eof =
+      ::tcgetattr(terminal_.fd, &modes) == 0 ? static_cast<char>(modes.c_cc[VEOF]) : '\x04';
   (void)send(std::string_view(&eof, 1));
 }
 

@@ -135,8 +135,8 @@ class TerminalUi {
   std::optional<std::uint64_t> total_;
   std::uint64_t count_ = 0;
   std::uint64_t drawnCount_ = 0;
-  std::size_t drawnLength_ = 0;   // length of the line last drawn, to blank a shorter one
-  std::size_t columns_ = 0;       // terminal width, 0 when unknown
+  std::size_t drawnLength_ = 0;  // length of the line last drawn, to blank a shorter one
+  std::size_t columns_ = 0;      // terminal width, 0 when unknown
   std::int64_t nextDrawNanos_ = 0;
 };
 
