@@ -14,7 +14,9 @@ constexpr std::array<Handler, fileaccess::kDriverOpCount> makeTable() {
   auto set = [&t](fileaccess::DriverOp op, Handler h) {
     t[static_cast<std::size_t>(fileaccess::opCode(op))] = h;
   };
+  set(kCopy, &handleCopy);
   set(kName, &handleName);
+  set(kRename, &handleRename);
   set(kSend, &handleSend);
   set(kInternal91, &handleEntryAddress);
   return t;

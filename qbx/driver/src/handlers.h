@@ -18,6 +18,10 @@ int handleName(DriverCall& call);
 int handleSend(DriverCall& call);
 int handleEntryAddress(DriverCall& call);
 
+// RENAME and COPY (file_transfer.cpp).
+int handleRename(DriverCall& call);
+int handleCopy(DriverCall& call);
+
 // An address as the 32-bit numeric result: the address when it fits, else 0
 // (the text reply of SEND "REGISTER" carries it whole).
 std::int32_t addressResult(const void* address);
