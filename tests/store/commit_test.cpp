@@ -1,0 +1,167 @@
+// Commit through the log area as seen in the file: where the blocks go, what
+// a reader and a writer find after a program died between prepare and
+// finish, and what a log cut short leaves.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "qbx/store/consistency_check.h"
+#include "qbx/store/entry_tree.h"
+#include "store_test_util.h"
+#include "support/child_process.h"
+#include "support/fault_file.h"
+
+namespace qbx::store {
+namespace {
+
+using namespace test;
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+FileHeader headerOnDisk(const std::string& path) {
+  const Bytes bytes = readFile(path);
+  FileHeader h;
+  std::copy_n(bytes.begin(), std::min<std::size_t>(512, bytes.size()), h.bytes().begin());
+  return h;
+}
+
+void expectConsistent(QbxStore& store) {
+  for (const std::string& p : checkConsistency(store)) ADD_FAILURE() << p;
+}
+
+TEST(Commit, FirstCommitWritesPagesHomeAndOnlyTheHeaderIntoTheLog) {
+  support::TempDir dir;
+  const std::string path = dir.file("a.QBX");
+  auto store = openWriter(path);
+  insert(*store, numberedEntry(1));
+  ASSERT_EQ(store->commit(), 0);
+  const FileHeader h = headerOnDisk(path);
+  EXPECT_EQ(h.changeCount(), 3);
+  EXPECT_EQ(h.logStart(), h.logicalEnd());
+  EXPECT_EQ(h.logEnd(), h.logicalEnd());
+  EXPECT_EQ(readFile(path).size(), h.logicalEnd() + 512) << "the log copy of the header stays";
+  store->truncate();
+  EXPECT_EQ(readFile(path).size(), h.logicalEnd());
+}
+
+TEST(Commit, NothingChangedWritesNothing) {
+  support::TempDir dir;
+  const std::string path = dir.file("a.QBX");
+  auto store = openWriter(path);
+  insert(*store, numberedEntry(1));
+  ASSERT_EQ(store->commit(), 0);
+  support::FaultFile faults;
+  ASSERT_EQ(store->commit(), 0);
+  (void)find(*store, *searchKey(1));
+  ASSERT_EQ(store->commit(), 0);
+  EXPECT_EQ(faults.writes(), 0);
+}
+
+// A file of 200 entries, then a child process that changes it and dies
+// right after prepare.
+class InterruptedCommit : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    path_ = dir_.file("crash.QBX");
+    {
+      auto store = openWriter(path_);
+      for (std::uint32_t n = 1; n <= 200; ++n) insert(*store, numberedEntry(n, 4, 100));
+      ASSERT_EQ(store->commit(), 0);
+      store->truncate();
+    }
+    before_ = readFile(path_);
+    support::ChildProcess child([this](support::ChildChannel&) {
+      // Never destroyed: closing would finish the commit.
+      QbxStore& store = *new QbxStore;
+      if (store.open(path_, 0x12, "") != 0) return 1;
+      store.enterWriterMode();
+      for (std::uint32_t n = 1; n <= 200; n += 2) deleteEntry(store, find(store, *searchKey(n)));
+      for (std::uint32_t n = 201; n <= 260; ++n) insert(store, numberedEntry(n, 4, 100));
+      if (store.prepare() != 0) return 2;
+      return 0;  // the child ends with _exit, before finish
+    });
+    ASSERT_TRUE(child.wait().exitedWith(0));
+    const FileHeader h = headerOnDisk(path_);
+    ASSERT_NE(h.logStart(), h.logEnd()) << "prepare leaves a pending log";
+  }
+
+  void expectNewState(QbxStore& store) {
+    for (std::uint32_t n = 1; n <= 260; ++n) {
+      const bool present = n > 200 || n % 2 == 0;
+      ASSERT_EQ(find(store, *searchKey(n)) != nullptr, present) << n;
+    }
+    expectConsistent(store);
+  }
+
+  support::TempDir dir_;
+  std::string path_;
+  Bytes before_;
+};
+
+TEST_F(InterruptedCommit, ReaderReadsThroughTheLogAndLeavesTheFile) {
+  const Bytes pending = readFile(path_);
+  {
+    QbxStore reader;
+    ASSERT_EQ(reader.open(path_, 0x12, ""), 0);
+    expectNewState(reader);
+  }
+  EXPECT_EQ(readFile(path_), pending);
+}
+
+TEST_F(InterruptedCommit, WriterRollsTheLogForward) {
+  {
+    QbxStore writer;
+    ASSERT_EQ(writer.open(path_, 0x12, ""), 0);
+    writer.enterWriterMode();
+    expectNewState(writer);
+  }
+  const FileHeader h = headerOnDisk(path_);
+  EXPECT_EQ(h.logStart(), h.logEnd());
+  EXPECT_EQ(h.logStart(), h.logicalEnd());
+  QbxStore reader;
+  ASSERT_EQ(reader.open(path_, 0x12, ""), 0);
+  expectNewState(reader);
+}
+
+TEST_F(InterruptedCommit, ReaderThatBecomesWriterRollsForwardFirst) {
+  QbxStore store;
+  ASSERT_EQ(store.open(path_, 0x12, ""), 0);
+  expectNewState(store);
+  store.truncate();  // must not cut the log readers depend on
+  store.enterWriterMode();
+  insert(store, numberedEntry(999));
+  ASSERT_EQ(store.commit(), 0);
+  expectNewState(store);
+  EXPECT_NE(find(store, *searchKey(999)), nullptr);
+}
+
+TEST_F(InterruptedCommit, LogCutShortIsDropped) {
+  const FileHeader h = headerOnDisk(path_);
+  std::filesystem::resize_file(path_, h.logEnd() - 256);
+  QbxStore writer;
+  ASSERT_EQ(writer.open(path_, 0x12, ""), 0);
+  writer.enterWriterMode();
+  for (std::uint32_t n = 1; n <= 260; ++n) {
+    ASSERT_EQ(find(writer, *searchKey(n)) != nullptr, n <= 200) << n;
+  }
+  expectConsistent(writer);
+  // The next commit writes its own log over the dropped one.
+  insert(writer, numberedEntry(999));
+  ASSERT_EQ(writer.commit(), 0);
+  const FileHeader after = headerOnDisk(path_);
+  EXPECT_EQ(after.logStart(), after.logEnd());
+  writer.close();
+  QbxStore reader;
+  ASSERT_EQ(reader.open(path_, 0x12, ""), 0);
+  EXPECT_NE(find(reader, *searchKey(999)), nullptr);
+  EXPECT_NE(find(reader, *searchKey(1)), nullptr);
+  expectConsistent(reader);
+}
+
+}  // namespace
+}  // namespace qbx::store
