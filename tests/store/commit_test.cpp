@@ -3,6 +3,8 @@
 // finish, and what a log cut short leaves.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <climits>
 #include <filesystem>
 #include <fstream>
 
@@ -60,6 +62,52 @@ TEST(Commit, NothingChangedWritesNothing) {
   (void)find(*store, *searchKey(1));
   ASSERT_EQ(store->commit(), 0);
   EXPECT_EQ(faults.writes(), 0);
+}
+
+TEST(Commit, HeaderCommittedBeforeAnyPageStartsItsTreeLater) {
+  support::TempDir dir;
+  const std::string path = dir.file("a.QBX");
+  {
+    auto store = openWriter(path);
+    (void)store->nextRecordNumber();  // changes the header only
+    ASSERT_EQ(store->commit(), 0);
+    ASSERT_NE(headerOnDisk(path).changeCount(), 0);
+  }
+  auto store = openWriter(path, 0x112);
+  EXPECT_EQ(find(*store, *searchKey(1)), nullptr);
+  insert(*store, numberedEntry(1));
+  ASSERT_EQ(store->commit(), 0);
+  EXPECT_EQ(store->nextRecordNumber(), (std::array<std::uint8_t, 4>{0, 0, 0, 2}));
+  expectConsistent(*store);
+}
+
+TEST(Commit, ChangeCountWrapsWithoutOverflow) {
+  support::TempDir dir;
+  const std::string path = dir.file("a.QBX");
+  auto store = openWriter(path);
+  insert(*store, numberedEntry(1));
+  store->header().setChangeCount(INT32_MAX);
+  ASSERT_EQ(store->commit(), 0);
+  EXPECT_EQ(headerOnDisk(path).changeCount(), INT32_MIN + 1);
+  store.reset();
+  QbxStore reader;
+  ASSERT_EQ(reader.open(path, 0x12, ""), 0);
+  EXPECT_NE(find(reader, *searchKey(1)), nullptr);
+}
+
+TEST(Commit, RootSplitKeepsTheRootsSlot) {
+  support::TempDir dir;
+  const std::string path = dir.file("a.QBX");
+  auto store = openWriter(path);
+  insert(*store, numberedEntry(1, 4, 196));
+  ASSERT_EQ(store->commit(), 0);
+  ASSERT_EQ(store->header().rootPage(), 0);
+  for (std::uint32_t n = 2; n <= 40; ++n) insert(*store, numberedEntry(n, 4, 196));
+  EXPECT_EQ(store->header().rootPage(), 0);
+  EXPECT_EQ(getRootPage(*store)->number, 0);
+  EXPECT_GE(getRootPage(*store)->level, 1);
+  ASSERT_EQ(store->commit(), 0);
+  expectConsistent(*store);
 }
 
 // A file of 200 entries, then a child process that changes it and dies
