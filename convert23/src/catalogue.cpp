@@ -141,7 +141,7 @@ std::vector<std::uint8_t> buildStream(std::string_view prefix, bool newLayout) {
 }  // namespace
 
 void declareLayout(CatalogueLayout& layout, fileaccess::FileBlock& file, std::string_view prefix,
-                   char* nameVariable, bool newLayout) {
+                   char* nameVariable, bool newLayout, std::uint8_t attributes) {
   layout.stream = buildStream(prefix, newLayout);
   [[maybe_unused]] const int rc =
       fileaccess::readFieldEntries(layout.stream, kRecordLength, layout.fields);
@@ -171,7 +171,7 @@ void declareLayout(CatalogueLayout& layout, fileaccess::FileBlock& file, std::st
   file = fileaccess::FileBlock{};
   file.name = nameVariable;
   file.nameLength = static_cast<std::int32_t>(kNameLength);
-  file.attributes = newLayout ? fileaccess::kAttrCreate : 0;
+  file.attributes = attributes;
   file.keyCount = static_cast<std::uint8_t>(kKeyCount);
   file.memoCount = 0;
   file.recordLength = kRecordLength;
@@ -183,6 +183,7 @@ void declareLayout(CatalogueLayout& layout, fileaccess::FileBlock& file, std::st
 
 char SOURCENAME[kNameLength];
 char TARGETNAME[kNameLength];
+std::uint32_t COUNT = 0;
 fileaccess::FileBlock REELCATALOG1;
 fileaccess::FileBlock REELCATALOG2;
 
@@ -200,8 +201,8 @@ namespace {
 
 // Both declarations are built once at start-up, before the program runs.
 [[maybe_unused]] const bool kDeclared = [] {
-  declareLayout(sourceLayout(), REELCATALOG1, "IN", SOURCENAME, false);
-  declareLayout(targetLayout(), REELCATALOG2, "MOV", TARGETNAME, true);
+  declareLayout(sourceLayout(), REELCATALOG1, "IN", SOURCENAME, false, 0);
+  declareLayout(targetLayout(), REELCATALOG2, "MOV", TARGETNAME, true, fileaccess::kAttrCreate);
   // AssignRecord pairs the entries of the two layouts by number.
   assert(std::equal(sourceLayout().fields.begin(), sourceLayout().fields.end(),
                     targetLayout().fields.begin(), targetLayout().fields.end(),
@@ -223,6 +224,7 @@ void setDriverEntry(fileaccess::DriverEntryFn entry) {
 void clearProgramData() {
   std::memset(SOURCENAME, ' ', kNameLength);
   std::memset(TARGETNAME, ' ', kNameLength);
+  COUNT = 0;
   for (CatalogueLayout* layout : {&sourceLayout(), &targetLayout()}) {
     std::copy(layout->clearedImage.begin(), layout->clearedImage.end(), layout->record.begin());
   }

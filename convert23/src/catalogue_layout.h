@@ -28,7 +28,10 @@ struct CatalogueLayout {
 CatalogueLayout& sourceLayout();
 CatalogueLayout& targetLayout();
 
+// Declares one catalogue file: the layout's stream, entries, cleared image,
+// record buffer and keys, and the FileBlock naming them with the given name
+// variable (kNameLength characters) and attributes.
 void declareLayout(CatalogueLayout& layout, fileaccess::FileBlock& file, std::string_view prefix,
-                   char* nameVariable, bool newLayout);
+                   char* nameVariable, bool newLayout, std::uint8_t attributes);
 
 }  // namespace convert23

@@ -25,6 +25,8 @@ inline constexpr std::uint8_t kValuePlaces = 2;
 // The name variables of the two files, 260 characters, space padded.
 extern char SOURCENAME[kNameLength];
 extern char TARGETNAME[kNameLength];
+// Records converted so far, the progress line's count; wraps modulo 2^32.
+extern std::uint32_t COUNT;
 
 extern fileaccess::FileBlock REELCATALOG1;
 extern fileaccess::FileBlock REELCATALOG2;
@@ -32,8 +34,9 @@ extern fileaccess::FileBlock REELCATALOG2;
 // Names both files' driver entry.
 void setDriverEntry(fileaccess::DriverEntryFn entry);
 
-// The start state of the program's data: both name variables all spaces and
-// both record buffers cleared (strings to spaces, numbers to zero).
+// The start state of the program's data: both name variables all spaces,
+// COUNT 0 and both record buffers cleared (strings to spaces, numbers to
+// zero).
 void clearProgramData();
 
 // The record buffers (IN:RECORD and MOV:RECORD) and the FieldDesc streams.
