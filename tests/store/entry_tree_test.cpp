@@ -209,6 +209,9 @@ TEST_F(TwoLevelTree, CursorsFindTheirEntryAgainAfterSplitsAndDeletes) {
 TEST_F(TwoLevelTree, CursorDeleteMovesToThePreviousEntry) {
   // Within a page, and for the first entry of a non-leftmost leaf.
   const std::uint32_t first = keyNumber(*rootEntries(store_)[3]);
+  QbxCursor other(store_);
+  other.set(searchKey(first + 30), false);
+  ASSERT_NE(other.fetch(), nullptr);
   QbxCursor cursor(store_);
   for (std::uint32_t k : {first + 20, first}) {
     cursor.set(searchKey(k), false);
@@ -219,6 +222,10 @@ TEST_F(TwoLevelTree, CursorDeleteMovesToThePreviousEntry) {
     EXPECT_EQ(keyNumber(*e), k - 10) << k;
     EXPECT_EQ(find(store_, *searchKey(k)), nullptr) << k;
   }
+  // The other cursor on the page was detached and finds its entry again.
+  EXPECT_FALSE(other.attached());
+  ASSERT_NE(other.fetch(), nullptr);
+  EXPECT_EQ(keyNumber(*other.fetch()), first + 30);
   expectConsistent(store_);
 }
 

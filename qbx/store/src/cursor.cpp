@@ -17,13 +17,17 @@ void detachCursors(QbxPage* page) {
   page->cursors = nullptr;
   while (c != nullptr) {
     QbxCursor* following = c->next_;
-    c->keyCopy_ = c->current_ != nullptr ? copyKey(*c->current_) : nullptr;
-    c->page_ = nullptr;
-    c->current_ = nullptr;
-    c->next_ = nullptr;
-    c->upperBound_.reset();
+    c->keepKeyAndLeavePage();
     c = following;
   }
+}
+
+void QbxCursor::keepKeyAndLeavePage() {
+  keyCopy_ = current_ != nullptr ? copyKey(*current_) : nullptr;
+  page_ = nullptr;
+  current_ = nullptr;
+  next_ = nullptr;
+  upperBound_.reset();
 }
 
 void QbxCursor::attach(QbxPage* page, QbxEntry* current) {
@@ -132,11 +136,15 @@ void QbxCursor::remove() {
     if (replacement != nullptr) replacement->parent = parent;
     for (QbxEntry* a = parent; a != nullptr; a = a->parent) --a->count;
     // Every other cursor on the page finds its place again by key.
-    for (QbxCursor* c = page->cursors; c != nullptr;) {
+    QbxCursor* others = page->cursors;
+    page->cursors = nullptr;
+    for (QbxCursor* c = others; c != nullptr;) {
       QbxCursor* following = c->next_;
-      if (c != this) {
-        c->keyCopy_ = c->current_ != nullptr ? copyKey(*c->current_) : nullptr;
-        c->unlinkFromPage();
+      if (c == this) {
+        next_ = nullptr;
+        page->cursors = this;
+      } else {
+        c->keepKeyAndLeavePage();
       }
       c = following;
     }

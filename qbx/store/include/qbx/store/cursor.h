@@ -48,6 +48,9 @@ class QbxCursor {
  private:
   friend void detachCursors(QbxPage* page);
   void attach(QbxPage* page, QbxEntry* current);
+  // Detached state with a copy of the current key; the page's list is the
+  // caller's business.
+  void keepKeyAndLeavePage();
   void unlinkFromPage();
   // Whether an attached insert of e may go straight into the cursor's leaf.
   bool fitsAfterCurrent(const QbxEntry& e) const;
