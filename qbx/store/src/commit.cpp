@@ -33,10 +33,7 @@ int QbxStore::prepare() {
     abandon();
     return platform::kErrorAccessDenied;
   }
-  if (shared_ || denyWrite_) {
-    (void)disk_.lock(AccessLock::kReaderArea, true);
-    readerAreaHeld_ = true;
-  }
+  if (shared_ || denyWrite_) takeReaderArea();
   FileHeader old = header_;
   oldLogicalEnd_ = header_.logicalEnd();
 
@@ -139,10 +136,7 @@ int QbxStore::finish() {
   }
   disk_.write(0, header_.bytes());
   clearLog();
-  if (readerAreaHeld_) {
-    disk_.unlock(AccessLock::kReaderArea);
-    readerAreaHeld_ = false;
-  }
+  releaseReaderArea();
   changed_ = false;
   return 0;
 }
@@ -166,10 +160,7 @@ void QbxStore::abandon() {
     dropCache();
     (void)endAccess();
   }
-  if (readerAreaHeld_) {
-    disk_.unlock(AccessLock::kReaderArea);
-    readerAreaHeld_ = false;
-  }
+  releaseReaderArea();
 }
 
 }  // namespace qbx::store

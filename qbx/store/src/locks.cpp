@@ -82,4 +82,23 @@ void QbxStore::unlockAccess() {
   disk_.unlock(readerMode_ ? AccessLock::kReaderSlot : AccessLock::kWriterByte);
 }
 
+void QbxStore::takeReaderArea() {
+  (void)disk_.lock(AccessLock::kReaderArea, true);
+  readerAreaHeld_ = true;
+}
+
+void QbxStore::releaseReaderArea() {
+  if (!readerAreaHeld_) return;
+  disk_.unlock(AccessLock::kReaderArea);
+  readerAreaHeld_ = false;
+}
+
+void QbxStore::releaseAllLocks(std::uint32_t number) {
+  disk_.unlock(AccessLock::kWriterByte);
+  disk_.unlock(AccessLock::kReaderSlot);
+  disk_.unlock(AccessLock::kReaderArea);
+  readerAreaHeld_ = false;
+  disk_.unlockRecord(number);
+}
+
 }  // namespace qbx::store

@@ -68,6 +68,18 @@ class QbxStore {
   void enterWriterMode();
   void enterReaderMode();
 
+  // The commit exclusion: the whole reader area, held from prepare to finish
+  // in shared and deny-write mode.
+  void takeReaderArea();
+  void releaseReaderArea();
+  // Record and table locks (never waiting): 0 or the platform's error.
+  [[nodiscard]] int lockRecord(std::uint32_t number) { return disk_.lockRecord(number); }
+  void unlockRecord(std::uint32_t number) { disk_.unlockRecord(number); }
+  // Lets go of the writer byte, the reader slot, the reader area and the
+  // record lock of number, whatever is held (a file marked by an internal
+  // error is closed this way).
+  void releaseAllLocks(std::uint32_t number);
+
   // Commit: prepare writes the changes so that the file holds the new state
   // even if the program dies, finish completes them; abandon forgets them.
   [[nodiscard]] int commit();
