@@ -1,0 +1,45 @@
+// Running convert23 and qbx-sample as child processes in a test's temporary
+// directory, the way a user or a script runs them.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "support/child_process.h"
+#include "support/pty.h"
+
+namespace convert23::testing {
+
+inline const std::string kConvert23 = QBX_CONVERT23_PROGRAM;
+inline const std::string kSample = QBX_SAMPLE_PROGRAM;
+
+struct ProgramRun {
+  support::ChildStatus status;
+  std::string out;
+  std::string err;
+};
+
+// The environment of every run: a profile file that does not exist (no
+// trace log, whatever the user's settings) and temporary files in dir.
+std::vector<std::string> testEnvironment(const std::string& dir);
+
+// The command for a program run in dir.
+support::PtyCommand command(const std::string& program, std::vector<std::string> args,
+                            const std::string& dir);
+
+// Runs the program with its three standard streams as pipes, so that no
+// terminal is there to ask; input is written to it and then closed.
+ProgramRun runWithoutTerminal(const std::string& program, std::vector<std::string> args,
+                              const std::string& dir, const std::string& input = "");
+
+// Writes a sample catalogue of the given layout ("old" or "new") through
+// qbx-sample; false when it fails.
+bool makeSample(const std::string& path, int records, const std::string& layout = "old",
+                int seed = 1);
+
+// The names in a directory, sorted.
+std::vector<std::string> listing(const std::string& dir);
+std::string contents(const std::string& path);
+void writeFile(const std::string& path, const std::string& bytes);
+
+}  // namespace convert23::testing
