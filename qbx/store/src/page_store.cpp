@@ -69,7 +69,6 @@ QbxPage* QbxStore::createPage(std::int32_t number, std::uint8_t level) {
   QbxPage* page = cache_.create(this, number);
   page->decoded = true;
   page->level = level;
-  cache_.touch(page);
   markDirty(page);
   return page;
 }
