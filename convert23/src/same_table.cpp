@@ -1,58 +1,42 @@
 #include "convert23/same_table.h"
 
-#include <cctype>
+#include <optional>
+#include <string>
 
 #include "platform/file.h"
-#include "platform/paths.h"
+#include "qbx/driver/file_names.h"
 
 namespace convert23 {
 
 namespace {
 
-constexpr std::string_view kTableSeparator = "\\!";
+struct PhysicalTable {
+  platform::FileId file;
+  std::string table;
+};
 
-std::string_view withoutTrailingBlanks(std::string_view name) {
+std::optional<PhysicalTable> lookUp(std::string_view name) {
   const std::size_t end = name.find_last_not_of(' ');
-  return end == std::string_view::npos ? std::string_view() : name.substr(0, end + 1);
+  name = end == std::string_view::npos ? std::string_view() : name.substr(0, end + 1);
+  qbx::driver::TableName split;
+  if (qbx::driver::splitTableName(std::string(name), &split) != 0) return std::nullopt;
+  std::string full;
+  if (qbx::driver::formFullName(split.file, qbx::driver::kDefaultExtension, &full) != 0) {
+    return std::nullopt;
+  }
+  PhysicalTable found;
+  if (platform::fileId(full, &found.file) != 0) return std::nullopt;
+  found.table = std::move(split.table);
+  return found;
 }
 
 }  // namespace
 
-TableName splitTableName(std::string_view name) {
-  name = withoutTrailingBlanks(name);
-  TableName result;
-  std::string_view physical = name;
-  std::string_view table;
-  for (std::size_t at = name.find(kTableSeparator); at != std::string_view::npos;
-       at = name.find(kTableSeparator, at + 1)) {
-    // A directory may itself hold the separator's characters.
-    if (!platform::isDirectory(std::string(name.substr(0, at)))) {
-      physical = name.substr(0, at);
-      table = name.substr(at + kTableSeparator.size());
-      break;
-    }
-  }
-  result.physicalFile = std::string(physical);
-  if (platform::lastComponent(result.physicalFile).find('.') == std::string::npos) {
-    result.physicalFile += kDefaultExtension;
-  }
-  if (table.empty()) table = kDefaultTable;
-  result.table.reserve(table.size());
-  for (const char c : table) {
-    result.table += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  }
-  return result;
-}
-
 bool sameTable(std::string_view first, std::string_view second) {
-  const TableName a = splitTableName(first);
-  const TableName b = splitTableName(second);
-  if (a.table != b.table) return false;
-  platform::FileId idA;
-  platform::FileId idB;
-  if (platform::fileId(a.physicalFile, &idA) != 0) return false;
-  if (platform::fileId(b.physicalFile, &idB) != 0) return false;
-  return idA == idB;
+  const std::optional<PhysicalTable> a = lookUp(first);
+  if (!a) return false;
+  const std::optional<PhysicalTable> b = lookUp(second);
+  return b && a->file == b->file && a->table == b->table;
 }
 
 }  // namespace convert23
