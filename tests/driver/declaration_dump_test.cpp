@@ -133,17 +133,17 @@ Declared catalogueTarget() {
     std::int32_t length;
   };
   static constexpr Field kFields[] = {
-      {"TITLE", 'S', 100},     {"CATEGORY", 'S', 80},  {"STAR1", 'S', 80},
-      {"REVIEW", 'S', 15},     {"STAR2", 'S', 80},     {"LENGTH", 'S', 25},
-      {"STAR3", 'S', 80},      {"VALUE", 'D', 0},      {"LOCATION", 'S', 50},
-      {"COPYDATE", 'S', 50},   {"CONDITION", 'S', 50}, {"CUSTOM1", 'S', 50},
-      {"PRODUCER", 'S', 80},   {"CUSTOM2", 'S', 50},   {"DIRECTOR", 'S', 80},
-      {"RATING", 'S', 10},     {"LENTTO", 'S', 80},    {"DATELENT", 'S', 30},
-      {"GRAPHICFILE", 'S', 120}, {"DELETED", 'B', 0},  {"CREATED", 'G', 0},
-      {"CREATEDDATE", 'L', 0}, {"CREATEDTIME", 'L', 0}, {"CHANGED", 'G', 0},
-      {"CHANGEDDATE", 'L', 0}, {"CHANGEDTIME", 'L', 0}, {"STARKEY", 'S', 80},
-      {"STAR2KEY", 'S', 80},   {"STAR3KEY", 'S', 80},  {"TITLEKEY", 'S', 50},
-      {"LISTBYSTARS", 'B', 0}, {"CONTENTS", 'S', 5000}, {"CAST", 'S', 8000},
+      {"TITLE", 'S', 100},       {"CATEGORY", 'S', 80},   {"STAR1", 'S', 80},
+      {"REVIEW", 'S', 15},       {"STAR2", 'S', 80},      {"LENGTH", 'S', 25},
+      {"STAR3", 'S', 80},        {"VALUE", 'D', 0},       {"LOCATION", 'S', 50},
+      {"COPYDATE", 'S', 50},     {"CONDITION", 'S', 50},  {"CUSTOM1", 'S', 50},
+      {"PRODUCER", 'S', 80},     {"CUSTOM2", 'S', 50},    {"DIRECTOR", 'S', 80},
+      {"RATING", 'S', 10},       {"LENTTO", 'S', 80},     {"DATELENT", 'S', 30},
+      {"GRAPHICFILE", 'S', 120}, {"DELETED", 'B', 0},     {"CREATED", 'G', 0},
+      {"CREATEDDATE", 'L', 0},   {"CREATEDTIME", 'L', 0}, {"CHANGED", 'G', 0},
+      {"CHANGEDDATE", 'L', 0},   {"CHANGEDTIME", 'L', 0}, {"STARKEY", 'S', 80},
+      {"STAR2KEY", 'S', 80},     {"STAR3KEY", 'S', 80},   {"TITLEKEY", 'S', 50},
+      {"LISTBYSTARS", 'B', 0},   {"CONTENTS", 'S', 5000}, {"CAST", 'S', 8000},
   };
   FieldDescWriter w;
   w.group("");
@@ -151,11 +151,22 @@ Declared catalogueTarget() {
   for (const Field& f : kFields) {
     const std::string label = std::string("MOV:") + f.name;
     switch (f.kind) {
-      case 'S': w.string(label, f.length); break;
-      case 'D': w.decimal(label, 4, 2); break;
-      case 'B': w.byteField(label); break;
-      case 'L': w.longField(label); break;
-      case 'G': w.group(label); membersLeft = 3; break;
+      case 'S':
+        w.string(label, f.length);
+        break;
+      case 'D':
+        w.decimal(label, 4, 2);
+        break;
+      case 'B':
+        w.byteField(label);
+        break;
+      case 'L':
+        w.longField(label);
+        break;
+      case 'G':
+        w.group(label);
+        membersLeft = 3;
+        break;
     }
     if (membersLeft > 0 && --membersLeft == 0) w.endGroup();
   }
@@ -249,33 +260,32 @@ TEST(DeclarationDump, ShowsEveryAttributeButTheOwnerText) {
 
   const std::string dump = declarationDump(*def, "PARTS");
   EXPECT_EQ(dump.find("secret"), std::string::npos);
-  EXPECT_EQ(dump, crlf(
-      "PARTS             FILE,DRIVER('QUILLBOX','/ALLOWDETAILS'),OWNER(******),"
-      "NAME('/data/parts.qbx'),ENCRYPT,RECLAIM,THREAD\n"
-      "T:IDKEY             KEY(+T:ID,-T:TEXT),PRIMARY,NAME(IdKey)\n"
-      "T:DYN               INDEX(),NOCASE\n"
-      "T:NOTES             MEMO(100),NAME(Notes),BINARY\n"
-      "T:PHOTO             BLOB\n"
-      "                    RECORD\n"
-      "T:ID                  LONG\n"
-      "T:IDBYTES             ULONG, OVER(T:ID)\n"
-      "T:TEXT                STRING(@N10.2)\n"
-      "Kind                  CSTRING(20),NAME('Kind')\n"
-      "t:code                PSTRING(8)\n"
-      "T:GRID                SHORT, DIM(12)\n"
-      "T:OUTER               GROUP\n"
-      "T:A                     BYTE\n"
-      "T:INNER                 GROUP\n"
-      "T:B                       USHORT\n"
-      "                        END\n"
-      "                      END\n"
-      "T:ALIAS               GROUP, OVER(T:INNER)\n"
-      "T:C                     BYTE\n"
-      "T:AMOUNT                PDECIMAL(9,3)\n"
-      "                      END\n"
-      "                    END\n"
-      "                  END\n"
-      "\n"));
+  EXPECT_EQ(dump, crlf("PARTS             FILE,DRIVER('QUILLBOX','/ALLOWDETAILS'),OWNER(******),"
+                       "NAME('/data/parts.qbx'),ENCRYPT,RECLAIM,THREAD\n"
+                       "T:IDKEY             KEY(+T:ID,-T:TEXT),PRIMARY,NAME(IdKey)\n"
+                       "T:DYN               INDEX(),NOCASE\n"
+                       "T:NOTES             MEMO(100),NAME(Notes),BINARY\n"
+                       "T:PHOTO             BLOB\n"
+                       "                    RECORD\n"
+                       "T:ID                  LONG\n"
+                       "T:IDBYTES             ULONG, OVER(T:ID)\n"
+                       "T:TEXT                STRING(@N10.2)\n"
+                       "Kind                  CSTRING(20),NAME('Kind')\n"
+                       "t:code                PSTRING(8)\n"
+                       "T:GRID                SHORT, DIM(12)\n"
+                       "T:OUTER               GROUP\n"
+                       "T:A                     BYTE\n"
+                       "T:INNER                 GROUP\n"
+                       "T:B                       USHORT\n"
+                       "                        END\n"
+                       "                      END\n"
+                       "T:ALIAS               GROUP, OVER(T:INNER)\n"
+                       "T:C                     BYTE\n"
+                       "T:AMOUNT                PDECIMAL(9,3)\n"
+                       "                      END\n"
+                       "                    END\n"
+                       "                  END\n"
+                       "\n"));
 }
 
 TEST(DeclarationDump, LongLabelsKeepOneBlankAndRecordWithoutFieldsEndsAtOnce) {
@@ -295,12 +305,12 @@ TEST(DeclarationDump, LongLabelsKeepOneBlankAndRecordWithoutFieldsEndsAtOnce) {
 
   def->fields.clear();
   def->name.clear();
-  EXPECT_EQ(declarationDump(*def, std::string(2000, 'L')),
-            std::string(kMaxPaddedText, 'L') + " FILE,DRIVER('QUILLBOX')\r\n" +
-                crlf("                    RECORD\n"
-                     "                    END\n"
-                     "                  END\n"
-                     "\n"));
+  EXPECT_EQ(declarationDump(*def, std::string(2000, 'L')), std::string(kMaxPaddedText, 'L') +
+                                                               " FILE,DRIVER('QUILLBOX')\r\n" +
+                                                               crlf("                    RECORD\n"
+                                                                    "                    END\n"
+                                                                    "                  END\n"
+                                                                    "\n"));
 }
 
 // Chunks kept in memory, as a file keeps them.

@@ -97,14 +97,14 @@ class Traced {
   // PSTRING whose length byte claims more than its field holds.
   void fillRecord() {
     const std::uint8_t bytes[29] = {
-        'A', 'B', 'C', 'D', 'E',             // T:NAME
-        'W', 'X', 'Y', 'Z',                  // T:CNAME, no zero byte
-        200, 'P', 'Q', 'R',                  // T:PNAME, length 200
-        0x0A,                                // T:FLAG
-        0xF9, 0xFF, 0xFF, 0xFF,              // T:COUNT -7
-        0x00, 0x12, 0x34,                    // T:PRICE 12.34
-        25, 12, 0xE7, 0x07,                  // T:DAY 25 Dec 2023
-        7, 30, 45, 13,                       // T:AT 13:45:30.07
+        'A',  'B',  'C',  'D',  'E',  // T:NAME
+        'W',  'X',  'Y',  'Z',        // T:CNAME, no zero byte
+        200,  'P',  'Q',  'R',        // T:PNAME, length 200
+        0x0A,                         // T:FLAG
+        0xF9, 0xFF, 0xFF, 0xFF,       // T:COUNT -7
+        0x00, 0x12, 0x34,             // T:PRICE 12.34
+        25,   12,   0xE7, 0x07,       // T:DAY 25 Dec 2023
+        7,    30,   45,   13,         // T:AT 13:45:30.07
     };
     std::memcpy(record_.data(), bytes, sizeof bytes);
     const char notes[] = "Hello, memo world!  ";
@@ -249,8 +249,8 @@ TEST_F(TraceLog, SettingsFromTheProfileSection) {
       {"ENCRYPT with allowdetails", "[RDQUILLBOX]\nProfile=1\nDetails=1\n",
        fileaccess::kAttrEncrypt, nullptr, "X/allowdetails", true, true, "QUILLBOX.LOG"},
       // The owner text is what enciphers a file: it guards details alike.
-      {"owner text without ENCRYPT", "[RDQUILLBOX]\nProfile=1\nDetails=1\n", 0, "pw", nullptr,
-       true, false, "QUILLBOX.LOG"},
+      {"owner text without ENCRYPT", "[RDQUILLBOX]\nProfile=1\nDetails=1\n", 0, "pw", nullptr, true,
+       false, "QUILLBOX.LOG"},
       {"owner text with ALLOWDETAILS", "[RDQUILLBOX]\nProfile=1\nDetails=1\n", 0, "pw",
        "ALLOWDETAILS", true, true, "QUILLBOX.LOG"},
   };
@@ -287,8 +287,8 @@ TEST(TraceOptions, AllowDetailsIsOneWholeOption) {
       {"ALLOWDETAILSX", false},
       {"NOALLOWDETAILS", false},
       {"ALLOW DETAILS", false},
-      {"\"A/ALLOWDETAILS\"", false},           // quoted: one option with its "/"
-      {"\"Q\"/ALLOWDETAILS", true},            // the quotes close before it
+      {"\"A/ALLOWDETAILS\"", false},  // quoted: one option with its "/"
+      {"\"Q\"/ALLOWDETAILS", true},   // the quotes close before it
       {"\"unclosed/ALLOWDETAILS", false},
       {"ALLOWDETAILS,OTHER", false},
   };
@@ -450,7 +450,8 @@ TEST_F(TraceLog, DetailsWriteTheDeclarationOnceAndTheRecordEachTime) {
   writeTrace(on(true), call);
   const std::string declaration = declarationDump(t.def(), "TRACED");
   EXPECT_EQ(logText(), declaration + line + crlf(kRecordDump));
-  EXPECT_EQ(declaration.rfind("TRACED            FILE,DRIVER('QUILLBOX'),NAME('T.QBX')\r\n", 0), 0u);
+  EXPECT_EQ(declaration.rfind("TRACED            FILE,DRIVER('QUILLBOX'),NAME('T.QBX')\r\n", 0),
+            0u);
 
   // A new attach of the same FileBlock, as after CLOSE and OPEN: the
   // declaration is not written again in this run.
@@ -504,8 +505,8 @@ TEST_F(TraceLog, EncryptedFileContentsNeedAllowDetails) {
   const Case cases[] = {
       {"ENCRYPT", fileaccess::kAttrEncrypt, "secret", nullptr, false},
       {"ENCRYPT with another option", fileaccess::kAttrEncrypt, "secret", "/FAST", false},
-      {"ENCRYPT, ALLOWDETAILS in lower case", fileaccess::kAttrEncrypt, "secret",
-       "/allowdetails", true},
+      {"ENCRYPT, ALLOWDETAILS in lower case", fileaccess::kAttrEncrypt, "secret", "/allowdetails",
+       true},
       {"not encrypted", 0, nullptr, nullptr, true},
   };
   for (const Case& c : cases) {

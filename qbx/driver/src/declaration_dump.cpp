@@ -181,8 +181,7 @@ void writeFields(std::string& out, const QbxTableDef& table) {
     const QbxFieldDef& f = fields[i];
     while (!open.empty() && !holds(open.back(), i, f)) closeGroup();
     const std::size_t column =
-        open.empty() ? kFieldColumn
-                     : std::min(open.back().column + kMemberIndent, kMaxPaddedText);
+        open.empty() ? kFieldColumn : std::min(open.back().column + kMemberIndent, kMaxPaddedText);
 
     // A member of an overlaying group overlays with it, not by itself.
     const bool ownOverlay = f.overlay != 0 && (open.empty() || !open.back().overlay);
@@ -193,8 +192,8 @@ void writeFields(std::string& out, const QbxTableDef& table) {
     writeFieldLine(out, f, column, overlaid);
 
     if (f.type == fileaccess::kTypeGroup) {
-      OpenGroup g{column, f.overlay != 0, f.memberCount != 0, 0, f.offset,
-                  std::uint64_t{f.offset} + f.totalSize};
+      OpenGroup g{column, f.overlay != 0, f.memberCount != 0,
+                  0,      f.offset,       std::uint64_t{f.offset} + f.totalSize};
       if (g.counted) {
         g.lastField = std::min<std::size_t>(i + f.memberCount, fields.size() - 1);
         // A member count never reaches past the enclosing group's members.

@@ -95,8 +95,6 @@ void setDetailsProperty(TraceSettings& settings, std::string_view value) {
   settings.detailsFromProfile = false;
 }
 
-std::string detailsProperty(const TraceSettings& settings) {
-  return settings.detailsOn ? "1" : "";
-}
+std::string detailsProperty(const TraceSettings& settings) { return settings.detailsOn ? "1" : ""; }
 
 }  // namespace qbx::driver

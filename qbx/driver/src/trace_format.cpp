@@ -60,7 +60,9 @@ template <class... Args>
 void appendFormat(std::string& out, const char* format, Args... args) {
   std::array<char, 128> buffer;
   const int n = std::snprintf(buffer.data(), buffer.size(), format, args...);
-  if (n > 0) out.append(buffer.data(), std::min<std::size_t>(static_cast<std::size_t>(n), buffer.size() - 1));
+  if (n > 0)
+    out.append(buffer.data(),
+               std::min<std::size_t>(static_cast<std::size_t>(n), buffer.size() - 1));
 }
 
 void appendNumber(std::string& out, double value) {
@@ -127,7 +129,8 @@ void appendValue(std::string& out, const QbxFieldDef& f, std::span<const std::ui
       appendFormat(out, "%02XH", static_cast<unsigned>(e[0]));
       break;
     case fileaccess::kTypeShort:
-      appendFormat(out, "%d", static_cast<int>(static_cast<std::int16_t>(platform::loadLe16(e, 0))));
+      appendFormat(out, "%d",
+                   static_cast<int>(static_cast<std::int16_t>(platform::loadLe16(e, 0))));
       break;
     case fileaccess::kTypeUshort:
       appendFormat(out, "%u", static_cast<unsigned>(platform::loadLe16(e, 0)));
@@ -139,7 +142,8 @@ void appendValue(std::string& out, const QbxFieldDef& f, std::span<const std::ui
       appendTime(out, e);
       break;
     case fileaccess::kTypeLong:
-      appendFormat(out, "%ld", static_cast<long>(static_cast<std::int32_t>(platform::loadLe32(e, 0))));
+      appendFormat(out, "%ld",
+                   static_cast<long>(static_cast<std::int32_t>(platform::loadLe32(e, 0))));
       break;
     case fileaccess::kTypeUlong:
       appendFormat(out, "%lu", static_cast<unsigned long>(platform::loadLe32(e, 0)));

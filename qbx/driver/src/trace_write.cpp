@@ -63,7 +63,8 @@ bool appendToLog(platform::File& log, std::string_view bytes) {
   std::uint64_t end = 0;
   bool written = log.size(&end) == 0;
   if (written) {
-    written = log.write(end, {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}) == 0;
+    written =
+        log.write(end, {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}) == 0;
   }
   if (locked) (void)log.unlock(kAppendLockOffset, 1);
   return written;
@@ -136,8 +137,8 @@ void trace(const TraceSettings& settings, const TraceCall& call) {
       table.fileBlock != nullptr ? static_cast<const void*>(table.fileBlock) : &table;
   const bool declaring = details && !isDeclared(declared);
   if (declaring) {
-    text += declarationDump(table, call.fileLabel.empty() ? std::string_view(table.name)
-                                                          : call.fileLabel);
+    text += declarationDump(table,
+                            call.fileLabel.empty() ? std::string_view(table.name) : call.fileLabel);
   }
   text += traceLineText(call);
   if (details) {

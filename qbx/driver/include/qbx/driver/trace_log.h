@@ -87,7 +87,7 @@ struct TraceCall {
   int code = 0;                                 // the DriverOp code
   const records::QbxTableDef* table = nullptr;  // the file; nothing is written without one
   const records::QbxKeyDef* key = nullptr;      // the key argument, or null
-  int result = 0;  // the result so far: 0, an error code, or -1 for a silent refusal
+  int result = 0;            // the result so far: 0, an error code, or -1 for a silent refusal
   std::int64_t elapsed = 0;  // time taken, hundredths of a second (taken before tracing)
   // The driver's text of an error 90; empty: the error state's driver error text.
   std::string_view driverErrorText;
@@ -118,12 +118,10 @@ std::string traceLineText(const TraceCall& call);
 // its zero byte or its size, a PSTRING its length byte clamped to the field.
 // A dimensioned field shows its first element. A field that does not lie
 // inside the record shows nothing.
-std::string fieldValueText(const records::QbxFieldDef& field,
-                           std::span<const std::uint8_t> record);
+std::string fieldValueText(const records::QbxFieldDef& field, std::span<const std::uint8_t> record);
 
 // The memos as hex dumps and every field's value, ending in an empty line.
-std::string recordDumpText(const records::QbxTableDef& table,
-                           std::span<const std::uint8_t> record,
+std::string recordDumpText(const records::QbxTableDef& table, std::span<const std::uint8_t> record,
                            std::span<const std::span<const std::uint8_t>> memoValues = {});
 
 // The key's component fields with their values, ending in an empty line.
