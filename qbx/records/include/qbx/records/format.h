@@ -97,6 +97,10 @@ inline constexpr std::size_t kMemoChunkSize = 256;
 // Table name record data: the table number.
 inline constexpr std::size_t kTableNameDataSize = kTableNumberSize;
 
+// Record and table numbers come from one counter that never lets the first
+// byte of a number reach 0xFE (the first byte of the table name records).
+inline constexpr std::uint32_t kLargestNumber = 0xFDFFFFFF;
+
 // --- Key entries -------------------------------------------------------------
 // Unique key: key = table number, key number, value; data = record number.
 // DUP key: key = table number, key number, value, record number; data empty.
