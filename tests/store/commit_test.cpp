@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cerrno>
 #include <climits>
 #include <filesystem>
 #include <fstream>
@@ -108,6 +109,31 @@ TEST(Commit, RootSplitKeepsTheRootsSlot) {
   EXPECT_GE(getRootPage(*store)->level, 1);
   ASSERT_EQ(store->commit(), 0);
   expectConsistent(*store);
+}
+
+TEST(Commit, FailedWriteInFinishLeavesTheLogForTheNextWriter) {
+  support::TempDir dir;
+  const std::string path = dir.file("a.QBX");
+  auto store = openWriter(path);
+  for (std::uint32_t n = 1; n <= 100; ++n) insert(*store, numberedEntry(n, 4, 100));
+  ASSERT_EQ(store->commit(), 0);
+  deleteEntry(*store, find(*store, *searchKey(50)));
+  {
+    support::FaultFile faults;
+    ASSERT_EQ(store->prepare(), 0);
+    faults.failWrite(faults.writes() + 1, EIO);
+    EXPECT_EQ(store->finish(), 29);
+  }
+  const FileHeader pending = headerOnDisk(path);
+  EXPECT_NE(pending.logStart(), pending.logEnd()) << "the log must stay";
+  EXPECT_FALSE(store->changed());
+  store.reset();
+  auto writer = openWriter(path, 0x112);
+  EXPECT_EQ(find(*writer, *searchKey(50)), nullptr);
+  EXPECT_NE(find(*writer, *searchKey(51)), nullptr);
+  expectConsistent(*writer);
+  const FileHeader after = headerOnDisk(path);
+  EXPECT_EQ(after.logStart(), after.logEnd());
 }
 
 // A file of 200 entries, then a child process that changes it and dies

@@ -135,14 +135,24 @@ int QbxStore::finish() {
     discardPage(page);
   }
   disk_.write(0, header_.bytes());
-  clearLog();
+  const bool cleared = clearLog();
   releaseReaderArea();
   changed_ = false;
+  if (!cleared) {
+    // The header at offset 0 still points at the complete log: the next
+    // writer rolls it forward. This store reads the file again first.
+    header_.clearMagic();
+    dropCache();
+    return disk_.pendingWriteError();
+  }
   return 0;
 }
 
-void QbxStore::clearLog() {
+bool QbxStore::clearLog() {
   disk_.flush();
+  // Nothing may claim the log is done before everything written has reached
+  // the disk.
+  if (disk_.pendingWriteError() != 0) return false;
   FileHeader onDisk;
   disk_.readExact(0, onDisk.bytes());
   const std::uint64_t end = onDisk.logicalEnd();
@@ -151,6 +161,7 @@ void QbxStore::clearLog() {
   onDisk.raiseChangeCount();
   disk_.write(0, onDisk.bytes());
   disk_.flush();
+  return disk_.pendingWriteError() == 0;
 }
 
 void QbxStore::abandon() {

@@ -78,9 +78,7 @@ void QbxStore::recoverPendingLog() {
       disk_.readExact(b.position, buffer);
       disk_.write(b.home, buffer);
     }
-    if (disk_.pendingWriteError() == 0) {
-      clearLog();
-    } else {
+    if (!clearLog()) {
       // Some block may not have reached home: keep the log and read through
       // it; the next writer's refresh rolls it forward again.
       for (const LogBlock& b : *blocks) cache_.logMap().add(b.home, b.position);
@@ -93,7 +91,7 @@ void QbxStore::recoverPendingLog() {
   if (readerMode_) return;
   const bool lockWriter = denyWrite_;
   if (lockWriter) (void)disk_.lock(AccessLock::kWriterByte, true);
-  clearLog();
+  (void)clearLog();  // on failure the dropped log stays pending and is dropped again
   if (lockWriter) disk_.unlock(AccessLock::kWriterByte);
 }
 

@@ -131,7 +131,9 @@ class QbxStore {
   // Writes one block during prepare: into the log when its home lies inside
   // the old data, else at home.
   void writeBlock(std::span<const std::uint8_t> block, std::uint64_t home);
-  void clearLog();
+  // Sets the log bounds of the header at offset 0 to its logical end; false
+  // (the log left pending) when a write or flush failed.
+  bool clearLog();
   void placePages();
   void writeDirtyPages();
 
