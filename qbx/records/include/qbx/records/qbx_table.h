@@ -187,8 +187,10 @@ class QbxTable {
   // A fetch for the program: memos and requests afterwards.
   [[nodiscard]] int fetchForProgram(const store::QbxEntry* entry);
   void afterProgramFetch(int result);
-  // The data record of number n, or none.
-  const store::QbxEntry* findRecord(std::uint32_t n);
+  // PUT once the record is locked: steps from the stored image on.
+  [[nodiscard]] int replaceLocked(std::uint32_t n);
+  // The data record of number n, or none. Valid until the next tree call.
+  store::QbxEntry* findRecord(std::uint32_t n);
   // Copies a stored image into out (record length bytes, from OEM).
   void loadImage(const store::QbxEntry& record, std::span<std::uint8_t> out) const;
   // The data record entry for the record buffer, converted to OEM.
@@ -202,9 +204,10 @@ class QbxTable {
   Candidate findCandidate(Direction direction);
   const store::QbxEntry* nextRecord(std::span<const std::uint8_t> key, Direction direction);
   const store::QbxEntry* endRecord(Direction direction);
-  void moveTo(const Candidate& p, PositionState from);
-  void setPositionKeyFromImage(const QbxKeyDef& key, std::span<const std::uint8_t> image,
-                               std::uint32_t n);
+  // Copies what moving to the candidate needs, before a fetch walks the tree.
+  void keepCandidate(const Candidate& p);
+  // Moves the position to the kept candidate; from: the state stepped from.
+  void moveToCandidate(PositionState from);
   bool isDataRecord(const store::QbxEntry* entry) const;
 
   // Members are destroyed in reverse order: the store use last, after every
@@ -213,6 +216,7 @@ class QbxTable {
   QbxTableDef& def_;
   std::string tableName_;
   std::vector<std::uint8_t> ownBuffer_;  // record buffer of a definition read from the file
+  std::uint8_t* declaredBuffer_;         // the program's buffer, given back at the end
   std::unique_ptr<TableKeys> keys_;
   std::unique_ptr<StatusRecord> status_;
   std::unique_ptr<store::QbxCursor> insertCursor_;
@@ -228,6 +232,9 @@ class QbxTable {
   const QbxKeyDef* positionKey_ = nullptr;  // the key of key order (states 1, 4 to 8)
   EntryBuffer position_;                    // the position key
   std::uint32_t positionRecord_ = 0;        // states 3 and 8: the record number
+  EntryBuffer candidate_;                   // the entry a step found (a copy)
+  std::uint32_t candidateNumber_ = 0;
+  bool candidateIsKey_ = false;
   EntryBuffer search_;
 };
 

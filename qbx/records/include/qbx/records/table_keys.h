@@ -44,9 +44,11 @@ class TableKeys {
   void resetDynamic(const QbxKeyDef& key);
   void resetAllDynamic();
 
-  // The store that holds the key's entries.
-  store::QbxStore& storeOf(const QbxKeyDef& key);
-  StatusRecord& statusOf(const QbxKeyDef& key);
+  // The store that holds the key's entries, and the key's status record;
+  // none for a key that is not this table's. Every other call finds nothing
+  // for such a key.
+  store::QbxStore* storeOf(const QbxKeyDef& key);
+  StatusRecord* statusOf(const QbxKeyDef& key);
 
   // Key upkeep for record n: newImage is the record after the change (empty:
   // none, a DELETE), oldImage before it (empty: none, an ADD or APPEND).
@@ -104,10 +106,12 @@ class TableKeys {
     bool inserted = false;
     bool deleted = false;
     bool marked = false;
+    bool counted = false;
     std::uint32_t oldMark = 0;
+    std::uint32_t oldCount = 0;
   };
 
-  Key& keyOf(const QbxKeyDef& key);
+  Key* keyOf(const QbxKeyDef& key);
   void openPrivateStore(Key& k);
   void undo(std::size_t upTo, std::span<const std::uint8_t> newImage,
             std::span<const std::uint8_t> oldImage, std::uint32_t n);
