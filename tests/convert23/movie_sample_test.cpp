@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "catalogue_reader.h"
 #include "convert23/catalogue.h"
 #include "convert23/catalogue_file.h"
 #include "fileaccess/declarations.h"
@@ -23,14 +24,7 @@ using convert23::CatalogueFile;
 using convert23::Layout;
 
 std::vector<Bytes> makeRecords(Layout layout, std::uint64_t seed, int count) {
-  CatalogueFile file(layout, fileaccess::kAttrCreate);
-  MovieSample sample(seed);
-  std::vector<Bytes> records;
-  for (int i = 0; i < count; ++i) {
-    sample.fillNext(file);
-    records.emplace_back(file.record().begin(), file.record().end());
-  }
-  return records;
+  return convert23::testing::sampleRecords(layout, seed, count);
 }
 
 std::string text(const CatalogueFile& file, const Bytes& record, std::string_view name) {

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -59,7 +60,8 @@ support::ChildStatus statusOf(int status) {
 }  // namespace
 
 ProgramRun runWithoutTerminal(const std::string& program, std::vector<std::string> args,
-                              const std::string& dir, const std::string& input) {
+                              const std::string& dir, const std::string& input,
+                              std::uint64_t fileSizeLimit) {
   // Plain pipes and a session of its own: the program has no terminal at
   // all, controlling or standard.
   int in[2];
@@ -83,6 +85,11 @@ ProgramRun runWithoutTerminal(const std::string& program, std::vector<std::strin
     ::dup2(out[1], STDOUT_FILENO);
     ::dup2(err[1], STDERR_FILENO);
     if (::chdir(dir.c_str()) != 0) ::_exit(127);
+    if (fileSizeLimit > 0) {
+      const rlimit limit{fileSizeLimit, fileSizeLimit};
+      if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(127);
+      ::signal(SIGXFSZ, SIG_IGN);  // kept across exec: writes fail with EFBIG
+    }
     for (std::string& entry : env) ::putenv(entry.data());
     ::execv(program.c_str(), argv.data());
     ::_exit(127);

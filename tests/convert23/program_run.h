@@ -2,6 +2,7 @@
 // directory, the way a user or a script runs them.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -28,9 +29,12 @@ support::PtyCommand command(const std::string& program, std::vector<std::string>
                             const std::string& dir);
 
 // Runs the program with its three standard streams as pipes, so that no
-// terminal is there to ask; input is written to it and then closed.
+// terminal is there to ask; input is written to it and then closed. A
+// fileSizeLimit above 0 is the largest file the program may write (its
+// disk is full beyond it: writes there fail, SIGXFSZ being ignored).
 ProgramRun runWithoutTerminal(const std::string& program, std::vector<std::string> args,
-                              const std::string& dir, const std::string& input = "");
+                              const std::string& dir, const std::string& input = "",
+                              std::uint64_t fileSizeLimit = 0);
 
 // Writes a sample catalogue of the given layout ("old" or "new") through
 // qbx-sample; false when it fails.
