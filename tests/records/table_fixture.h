@@ -205,7 +205,7 @@ inline void expectConsistentPeople(store::QbxStore& s, std::uint32_t table) {
 
 // A people table on a file of a fresh temporary directory.
 class PeopleTableTest : public ::testing::Test {
- protected:
+ public:
   void SetUp() override {
     def_ = decl_.build();
     ASSERT_TRUE(def_);
