@@ -21,6 +21,7 @@
 #include "qbx/driver/operation_rules.h"
 #include "qbx/driver/result_codes.h"
 #include "qbx/driver/rule_check.h"
+#include "qbx/driver/trace_log.h"
 #include "qbx/store/internal_error.h"
 #include "qbx/store/store.h"
 
@@ -50,7 +51,7 @@ void installErrorSink() {
 // The name the store's internal error messages refer to: the table's name,
 // or its full name when it has none.
 std::string nameForMessages(const QbxFile& file) {
-  if (file.table && !file.table->name.empty()) return file.table->name;
+  if (file.def && !file.def->name.empty()) return file.def->name;
   std::string full;
   if (formFullName(std::string(), kDefaultExtension, &full) != 0) return std::string();
   return full;
@@ -89,7 +90,7 @@ void abandonStore(store::QbxStore& s) {
 
 void onInternalError(QbxFile& file, int number) {
   file.internalError = number;
-  if (file.store != nullptr) abandonStore(*file.store);
+  if (file.table) abandonStore(file.table->store());
   if ((file.state & flag::building) != 0) {
     // The program learns at once that its deferred build failed, and the
     // build's progress display stops.
@@ -159,7 +160,6 @@ int DriverEntry(int op, fileaccess::FileBlock* block, const std::intptr_t* args)
   if (file == nullptr) {
     result = attachFile(*block, &file);
     attached = result == 0;
-    // Trace settings of the new file are read by the trace log module here.
   }
   if (file != nullptr) file->actions = 0;
   if (!attached && file != nullptr) file->actions |= kDiscardFile;
@@ -169,7 +169,7 @@ int DriverEntry(int op, fileaccess::FileBlock* block, const std::intptr_t* args)
   std::optional<DriverCall> call;
   std::int64_t startTime = 0;
   if (attached) {
-    if (file->traceOn) startTime = platform::tickCount();
+    if (file->trace.traceOn) startTime = platform::tickCount();
     call.emplace(op, *block, *file);
     call->words = args;
     if (has(kTakesKey)) {
@@ -191,9 +191,15 @@ int DriverEntry(int op, fileaccess::FileBlock* block, const std::intptr_t* args)
                                   : underTrap(*file, [&] { return handler(*call); });
     }
   }
-  static_cast<void>(startTime);
-  // Trace: the trace log module writes the line for this call here (code,
-  // key, result so far, time since startTime), for refused calls too.
+  if (file != nullptr && attached && file->trace.traceOn) {
+    TraceCall trace;
+    trace.code = op;
+    trace.table = file->def.get();
+    trace.key = call->key;
+    trace.result = result;
+    trace.elapsed = platform::tickCount() - startTime;
+    writeTrace(file->trace, trace);
+  }
 
   if (file != nullptr && attached) {
     const int flushResult = underTrap(*file, [&] { return postOperationFlush(*file, op); });

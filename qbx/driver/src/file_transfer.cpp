@@ -7,6 +7,7 @@
 #include "platform/paths.h"
 #include "qbx/driver/file_names.h"
 #include "qbx/driver/result_codes.h"
+#include "qbx/records/table_transfer.h"
 
 namespace qbx::driver {
 namespace {
@@ -87,7 +88,7 @@ int transferWholeFile(const std::string& declaredName, const std::string& newNam
 int transfer(DriverCall& call, bool move) {
   const std::string newName = newNameOf(call.a());
   if (newName.find(kTableSeparator) == std::string::npos && !declaredNameHasTablePart(call.block)) {
-    const int result = transferWholeFile(call.file.table->name, newName, move);
+    const int result = transferWholeFile(call.file.def->name, newName, move);
     if (result == 0) return 0;
     return result;
   }

@@ -1,14 +1,16 @@
 #include "flush_policy.h"
 
+#include "qbx/records/qbx_table.h"
 #include "qbx/store/store.h"
 
 namespace qbx::driver {
 
 int postOperationFlush(QbxFile& file, int /*code*/) {
-  if (!file.physicallyOpen() || file.store == nullptr || file.internalError != 0) return 0;
+  if (!file.table || file.internalError != 0) return 0;
   file.deferredFlushes = 0;
-  const int result = file.store->commit();
-  file.store->enterReaderMode();
+  store::QbxStore& s = file.table->store();
+  const int result = s.commit();
+  s.enterReaderMode();
   return result;
 }
 

@@ -18,9 +18,59 @@ int handleName(DriverCall& call);
 int handleSend(DriverCall& call);
 int handleEntryAddress(DriverCall& call);
 
+// OPEN, SHARE, CREATE, CLOSE, REMOVE (open_close.cpp).
+int handleOpen(DriverCall& call);
+int handleCreate(DriverCall& call);
+int handleClose(DriverCall& call);
+int handleRemove(DriverCall& call);
+
 // RENAME and COPY (file_transfer.cpp).
 int handleRename(DriverCall& call);
 int handleCopy(DriverCall& call);
+
+// Record access (record_handlers.cpp).
+int handleSetFile(DriverCall& call);
+int handleSetFileKey(DriverCall& call);
+int handleSetFilePtr(DriverCall& call);
+int handleSetKey(DriverCall& call);
+int handleSetKeyKey(DriverCall& call);
+int handleSetKeyPtr(DriverCall& call);
+int handleSetKeyKeyPtr(DriverCall& call);
+int handleResetFile(DriverCall& call);
+int handleResetKey(DriverCall& call);
+int handleNext(DriverCall& call);
+int handlePrevious(DriverCall& call);
+int handleSkip(DriverCall& call);
+int handleBof(DriverCall& call);
+int handleEof(DriverCall& call);
+int handleGetFileKey(DriverCall& call);
+int handleGetFilePtr(DriverCall& call);
+int handleGetKeyPtr(DriverCall& call);
+int handleRegetFile(DriverCall& call);
+int handleRegetKey(DriverCall& call);
+int handleAdd(DriverCall& call);
+int handleAppend(DriverCall& call);
+int handlePut(DriverCall& call);
+int handlePutFilePtr(DriverCall& call);
+int handleDelete(DriverCall& call);
+int handleEmpty(DriverCall& call);
+int handleHoldFile(DriverCall& call);
+int handleHoldFileSec(DriverCall& call);
+int handleWatch(DriverCall& call);
+int handleNoMemo(DriverCall& call);
+int handleRelease(DriverCall& call);
+
+// Queries (record_queries.cpp) and CLEAR (record_clear.cpp).
+int handlePointer(DriverCall& call);
+int handlePositionFile(DriverCall& call);
+int handlePositionKey(DriverCall& call);
+int handleRecordsFile(DriverCall& call);
+int handleRecordsKey(DriverCall& call);
+int handleBytes(DriverCall& call);
+int handleDuplicate(DriverCall& call);
+int handleDuplicateKey(DriverCall& call);
+int handleQueryKey(DriverCall& call);
+int handleClear(DriverCall& call);
 
 // An address as the 32-bit numeric result: the address when it fits, else 0
 // (the text reply of SEND "REGISTER" carries it whole).

@@ -36,8 +36,8 @@ std::int32_t addressResult(const void* address) {
 }
 
 int handleName(DriverCall& call) {
-  if (call.file.isOpen() && call.file.table) {
-    call.text = call.file.table->name;
+  if (call.file.isOpen() && call.file.def) {
+    call.text = call.file.def->name;
   } else {
     // The declared form: every character of a fixed-length name, blanks included.
     call.text = fileaccess::takeText(call.block.name, call.block.nameLength);

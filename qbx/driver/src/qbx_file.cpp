@@ -7,6 +7,7 @@
 #include "fileaccess/files_in_use.h"
 #include "qbx/driver/result_codes.h"
 #include "qbx/records/table_def_builder.h"
+#include "table_access.h"
 
 namespace qbx::driver {
 namespace {
@@ -21,7 +22,11 @@ std::uint32_t gForeignKeyState = 0;
 
 }  // namespace
 
-QbxFile::~QbxFile() = default;
+QbxFile::~QbxFile() {
+  // A QbxFile discarded with its table still open (an operation that failed
+  // half way) lets the table go without committing through it.
+  releaseTableWithoutCommit(*this);
+}
 
 int attachFile(fileaccess::FileBlock& block, QbxFile** out) {
   *out = nullptr;
@@ -30,8 +35,9 @@ int attachFile(fileaccess::FileBlock& block, QbxFile** out) {
   block.driverState = file;
   *out = file;
   fileaccess::enterFileInUse(block);
-  if (const int result = records::buildTableDef(block, file->table); result != 0) return result;
-  file->keyStates.assign(file->table->keys.size(), 0);
+  if (const int result = records::buildTableDef(block, file->def); result != 0) return result;
+  file->keyStates.assign(file->def->keys.size(), 0);
+  file->trace = readTraceSettings(*file->def);
   return 0;
 }
 
@@ -43,8 +49,8 @@ void discardFile(fileaccess::FileBlock& block) {
 }
 
 void refreshDeclaration(QbxFile& file) {
-  if (!file.table) return;
-  records::QbxTableDef& table = *file.table;
+  if (!file.def) return;
+  records::QbxTableDef& table = *file.def;
   const fileaccess::FileBlock& block = *file.fileBlock;
   if ((file.setByProperty & kNameSetByProperty) == 0) {
     table.name = fileaccess::takeName(block.name, block.nameLength);
@@ -63,9 +69,9 @@ const KeyArgument* keyArgument(QbxFile& file, std::intptr_t word, KeyArgument& o
   const auto* desc = reinterpret_cast<const fileaccess::KeyDesc*>(word);
   if (desc == nullptr) return nullptr;
   out = KeyArgument{&gForeignKeyState, false, false};
-  if (!file.table) return &out;
+  if (!file.def) return &out;
   auto* def = static_cast<records::QbxKeyDef*>(desc->driverKey);
-  std::vector<records::QbxKeyDef>& keys = file.table->keys;
+  std::vector<records::QbxKeyDef>& keys = file.def->keys;
   // The key's definition must be one of this file's own.
   const std::less<const records::QbxKeyDef*> before;
   if (def == nullptr || keys.empty() || before(def, keys.data()) ||

@@ -11,14 +11,12 @@
 #include <vector>
 
 #include "qbx/driver/file_state.h"
+#include "qbx/driver/trace_log.h"
+#include "qbx/records/qbx_table.h"
 #include "qbx/records/table_def.h"
 
 namespace fileaccess {
 struct FileBlock;
-}
-
-namespace qbx::store {
-class QbxStore;
 }
 
 namespace qbx::driver {
@@ -26,16 +24,10 @@ namespace qbx::driver {
 // The driver's name, the first thing in its descriptor record.
 inline constexpr std::string_view kDriverName = "QUILLBOX";
 
-// QbxFile::engineFlags.
+// QbxFile::engineFlags besides the record engine's own request and status
+// flags (records::kHoldRequested ...), which the open table keeps.
 namespace engine {
-inline constexpr std::uint16_t physicallyOpen = 0x0001;  // the table is open in its store
-inline constexpr std::uint16_t holdRequested = 0x0002;
-inline constexpr std::uint16_t held = 0x0004;
-inline constexpr std::uint16_t watchRequested = 0x0008;
-inline constexpr std::uint16_t watching = 0x0010;
-inline constexpr std::uint16_t noMemoRequested = 0x0020;
-inline constexpr std::uint16_t memosNotLoaded = 0x0040;
-inline constexpr std::uint16_t fullBuild = 0x0100;
+inline constexpr std::uint16_t fullBuild = 0x0100;  // FULLBUILD on
 }  // namespace engine
 
 // Hold timeout of HOLDfile: wait without limit.
@@ -50,18 +42,17 @@ struct QbxFile : FileState {
   fileaccess::FileBlock* fileBlock;
   // Built at attach; absent only when the build failed (the call that
   // attached then discards the QbxFile).
-  std::unique_ptr<records::QbxTableDef> table;
-  // The physical file's shared store while the table is physically open.
-  store::QbxStore* store = nullptr;
+  std::unique_ptr<records::QbxTableDef> def;
+  // The table while it is physically open in its physical file's shared
+  // store. Declared after def, which it refers to, so that it goes first.
+  std::unique_ptr<records::QbxTable> table;
 
   // The access-mode word of the last successful OPEN or SHARE.
   std::int32_t accessMode = 0;
   std::string_view driverName = kDriverName;
 
   // Trace settings, read at attach.
-  bool traceOn = false;
-  bool detailsOn = false;
-  std::string traceFileName;
+  TraceSettings trace;
 
   // A deferred build: its operation code, key and texts.
   std::int32_t pendingBuild = 0;
@@ -76,6 +67,7 @@ struct QbxFile : FileState {
   // The key the last keyed SET or RESET named; none after a file-order one.
   records::QbxKeyDef* currentKey = nullptr;
   std::uint16_t engineFlags = 0;
+  // HOLDfilesec's seconds, or kHoldWithoutLimit.
   std::int32_t holdTimeout = kHoldWithoutLimit;
   std::int64_t holdStart = 0;
   // The text the last POSITION made.
@@ -88,7 +80,7 @@ struct QbxFile : FileState {
   // a dynamic index lives.
   std::vector<std::uint32_t> keyStates;
 
-  bool physicallyOpen() const { return (engineFlags & engine::physicallyOpen) != 0; }
+  bool physicallyOpen() const { return table != nullptr; }
   bool isOpen() const { return (state & flag::isOpen) != 0; }
 };
 
