@@ -171,6 +171,36 @@ TEST_F(KeyUpkeep, IndexOnlyLowersItsMark) {
   EXPECT_EQ(contents().entriesPerKey.count(kByAmount), 0u);
 }
 
+TEST(DynamicIndex, LivesInAPrivateStoreAndIsLeftToTheBuild) {
+  support::TempDir dir;
+  testing::Declaration decl = testing::peopleDeclaration();
+  decl.key({}, fileaccess::kKeyIndex, "P:DYN");
+  auto def = decl.build();
+  ASSERT_TRUE(def->keys[5].isDynamic());
+  std::unique_ptr<QbxTable> t;
+  TableOpenOptions create;
+  create.create = true;
+  ASSERT_EQ(QbxTable::open(*def, dir.file("dyn.QBX"), "UNNAMED", testing::kExclusiveCreate, create, &t),
+            kOk);
+  const QbxKeyDef& dyn = def->keys[5];
+  store::QbxStore* own = t->keys().storeOf(dyn);
+  ASSERT_NE(own, nullptr);
+  EXPECT_NE(own, &t->store());
+  testing::writePerson({def->recordBuffer, def->recordLength}, {1, "ANN", "", 1});
+  ASSERT_EQ(t->add(false), kOk);
+  // Nothing of it in the file: no entries, no status record; it stays empty
+  // and complete until a build fills it.
+  const testing::TableContents c = testing::readContents(t->store(), t->tableNumber());
+  EXPECT_EQ(c.entriesPerKey.count(5), 0u);
+  EXPECT_EQ(c.status.count(5), 0u);
+  EXPECT_EQ(t->keyEntryCount(dyn), 0u);
+  EXPECT_EQ(t->keys().statusOf(dyn)->counter2(), 0u);
+  testing::expectConsistentPeople(t->store(), t->tableNumber());
+  // EMPTY gives it a fresh store as well.
+  ASSERT_EQ(t->empty(), kOk);
+  EXPECT_EQ(t->keyEntryCount(dyn), 0u);
+}
+
 // Random adds, replaces and deletes against a model of the table: after
 // every step the key entries are exactly those of the records, and every
 // result is the one the model expects.

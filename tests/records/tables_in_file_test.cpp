@@ -8,6 +8,8 @@
 #include <set>
 
 #include "qbx/records/entry_keys.h"
+#include "qbx/store/internal_error.h"
+#include "qbx/store/internal_errors.h"
 #include "qbx/records/shared_stores.h"
 #include "qbx/records/table_names.h"
 #include "qbx/records/table_transfer.h"
@@ -367,6 +369,22 @@ TEST_F(TablesInFile, AddToATableRemovedMeanwhileFailsAndLeavesNothing) {
   EXPECT_EQ(a.add({9, "LATE", "", 0}), kErrAccessDenied);
   const TableContents left = testing::readContents(a.table->store(), number);
   EXPECT_TRUE(left.records.empty() && left.keyEntries.empty() && left.status.empty());
+}
+
+TEST_F(TablesInFile, AnInternalErrorLeavesNoHalfMadeChangeToBeWritten) {
+  makeTable(file_, "A", 2);
+  try {
+    People p;
+    ASSERT_EQ(p.open(file_, "A"), kOk);
+    ASSERT_EQ(p.add({50, "HALF", "", 0}), kOk);
+    // A consistency failure in the middle of an operation: the last use of
+    // the store goes while the error unwinds.
+    store::raiseInternalError(store::kErrPageDecode);
+  } catch (const store::InternalError& e) {
+    EXPECT_EQ(e.number, store::kErrPageDecode);
+  }
+  EXPECT_EQ(openStoreCount(), 0u);
+  EXPECT_EQ(contentsOf(file_, "A").records.size(), 2u);
 }
 
 TEST_F(TablesInFile, ATableKeepsTheCollationItWasCreatedWith) {
