@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "driver_fixture.h"
 #include "platform/file.h"
@@ -99,8 +100,94 @@ TEST_F(WholeFileTest, AFileHeldByAnotherOpenIsNeitherMovedNorCopied) {
   file_.setName("cat.rcx");
   file_.callWithText(kRename, "moved");
   EXPECT_NE(fileaccess::ERRORCODE(), 0);
-  EXPECT_TRUE(exists(temp_.file("cat.rcx")));
-  EXPECT_FALSE(exists(temp_.file("moved.QBX")));
+  EXPECT_EQ(readFile(temp_.file("cat.rcx")), "catalogue bytes");
+}
+
+// Tables moved and copied between and within physical files.
+class TableTransferTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fileaccess::clearError();
+    fileaccess::stringStack().clear();
+  }
+
+  void create(const std::string& name, const std::vector<std::string>& records) {
+    TestFile file;
+    file.setName(name);
+    file.call(kCreate);
+    ASSERT_EQ(fileaccess::ERRORCODE(), 0) << name;
+    file.call(kOpen, testing::kReadWriteDenyNone);
+    for (const std::string& r : records) {
+      file.setFields(r, 1, "C");
+      file.call(kAdd);
+      ASSERT_EQ(fileaccess::ERRORCODE(), 0) << name;
+    }
+    file.call(kClose);
+  }
+
+  // The names of the records of a table in file order; empty with the OPEN
+  // error in *error when it does not open.
+  std::vector<std::string> contents(const std::string& name, int* error = nullptr) {
+    TestFile file;
+    file.setName(name);
+    file.call(kOpen, testing::kReadWriteDenyNone);
+    if (error != nullptr) *error = fileaccess::ERRORCODE();
+    std::vector<std::string> names;
+    if (fileaccess::ERRORCODE() != 0) return names;
+    file.call(kSetFile);
+    for (;;) {
+      file.call(kNext);
+      if (fileaccess::ERRORCODE() != 0) break;
+      names.push_back(file.name());
+    }
+    return names;
+  }
+
+  support::TempDir temp_;
+  CurrentDirectory cwd_{temp_.path()};
+};
+
+using Names = std::vector<std::string>;
+
+TEST_F(TableTransferTest, RenameOntoAnExistingTableGives5AndCopyReplacesIt) {
+  create("CAT\\!A", {"a1", "a2"});
+  create("CAT\\!B", {"b1"});
+  TestFile file;
+  file.setName("CAT\\!A");
+  file.callWithText(kRename, "CAT\\!b");
+  EXPECT_EQ(fileaccess::ERRORCODE(), 5);
+  EXPECT_EQ(contents("CAT\\!B"), (Names{"b1"}));
+  file.callWithText(kCopy, "CAT\\!b");
+  EXPECT_EQ(fileaccess::ERRORCODE(), 0);
+  EXPECT_EQ(contents("CAT\\!B"), (Names{"a1", "a2"}));
+  EXPECT_EQ(contents("CAT\\!A"), (Names{"a1", "a2"}));
+}
+
+TEST_F(TableTransferTest, RenameMovesATableIntoAnotherFile) {
+  create("SRC\\!MOVIES", {"m1", "m2"});
+  create("SRC\\!OTHER", {"o1"});
+  TestFile file;
+  file.setName("SRC\\!MOVIES");
+  file.callWithText(kRename, "DST\\!films");
+  EXPECT_EQ(fileaccess::ERRORCODE(), 0);
+  EXPECT_EQ(contents("DST\\!FILMS"), (Names{"m1", "m2"}));
+  int error = 0;
+  EXPECT_TRUE(contents("SRC\\!MOVIES", &error).empty());
+  EXPECT_EQ(error, 2);
+  EXPECT_EQ(contents("SRC\\!OTHER"), (Names{"o1"}));
+}
+
+TEST_F(TableTransferTest, ARenameRefusedAsAWholeFileMovesTheTable) {
+  // Both plain names: the whole-file move fails because the target exists,
+  // so the table goes into the target file next to its table.
+  create("ONE", {"x"});
+  create("TWO\\!KEEP", {"k"});
+  TestFile file;
+  file.setName("ONE");
+  file.callWithText(kRename, "TWO");
+  EXPECT_EQ(fileaccess::ERRORCODE(), 0);
+  EXPECT_EQ(contents("TWO"), (Names{"x"}));
+  EXPECT_EQ(contents("TWO\\!KEEP"), (Names{"k"}));
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "driver_fixture.h"
 #include "fileaccess/files_in_use.h"
+#include "support/fault_file.h"
 #include "support/temp_dir.h"
 
 namespace qbx::driver {
@@ -220,6 +221,21 @@ TEST_F(OpenCloseTest, StoredLayoutThatDiffersGives47AndRemoveStillSucceeds) {
   other.call(kRemove);
   EXPECT_EQ(fileaccess::ERRORCODE(), 0);
   EXPECT_FALSE(exists(dir_ + "/DATA.QBX"));
+}
+
+TEST_F(OpenCloseTest, CreateFailsWhenItsClosingCommitFails) {
+  TestFile file;
+  file.setName("FULL");
+  {
+    support::FaultFile faults;
+    faults.failWrite(1, ENOSPC, true);
+    file.call(kCreate);
+  }
+  EXPECT_EQ(fileaccess::ERRORCODE(), 39);
+  EXPECT_FALSE(file.attached());
+  struct stat st {};
+  ASSERT_EQ(::stat((dir_ + "/FULL.QBX").c_str(), &st), 0);
+  EXPECT_EQ(st.st_size, 0) << "nothing of the table reached the file";
 }
 
 TEST_F(OpenCloseTest, NameFollowsTheNameVariableBetweenCloseAndOpen) {

@@ -85,14 +85,33 @@ int transferWholeFile(const std::string& declaredName, const std::string& newNam
   return transferTo(source, second, move);
 }
 
+// The table-level path: the source table is copied or moved into the
+// target file (created when missing) under the target table's name.
+int transferTable(records::QbxTableDef& def, const std::string& newName, bool move) {
+  TableName source;
+  int result = splitTableName(def.name, &source);
+  if (result != 0) return result;
+  std::string sourceFile;
+  result = formFullName(source.file, kDefaultExtension, &sourceFile);
+  if (result != 0) return result;
+  TableName target;
+  result = splitTableName(newName, &target);
+  if (result != 0) return result;
+  std::string targetFile;
+  result = formFullName(target.file, kDefaultExtension, &targetFile);
+  if (result != 0) return result;
+  return records::copyTable(def, sourceFile, source.table, targetFile, target.table, move);
+}
+
 int transfer(DriverCall& call, bool move) {
   const std::string newName = newNameOf(call.a());
-  if (newName.find(kTableSeparator) == std::string::npos && !declaredNameHasTablePart(call.block)) {
-    const int result = transferWholeFile(call.file.def->name, newName, move);
-    if (result == 0) return 0;
-    return result;
+  // Plain names on both sides move or copy the whole file; when that fails
+  // in both attempts, the table is moved or copied instead.
+  if (newName.find(kTableSeparator) == std::string::npos && !declaredNameHasTablePart(call.block) &&
+      transferWholeFile(call.file.def->name, newName, move) == 0) {
+    return 0;
   }
-  return kErrUnsupportedFunction;
+  return transferTable(*call.file.def, newName, move);
 }
 
 }  // namespace
