@@ -141,6 +141,12 @@ int QbxTable::empty() {
   return kOk;
 }
 
+void QbxTable::saveCollation() {
+  sortTable_ = SortTableRecord{runtimeCollation().block(), def_.isOem()};
+  def_.collation = CollationTables(sortTable_->block);
+  writeSortTable();
+}
+
 std::uint32_t QbxTable::recordCount() { return status_->counter1(); }
 
 void QbxTable::releaseHold() {

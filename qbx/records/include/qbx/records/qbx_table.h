@@ -169,6 +169,10 @@ class QbxTable {
   // definition, the status records and the sort table record are written
   // again. The table keeps its number.
   [[nodiscard]] int empty();
+  // Saves the collation anew (a BUILD of the file with FULLBUILD on): the
+  // table's block becomes the runtime's current settings and its sort table
+  // record is written again. Writer mode.
+  void saveCollation();
 
   // The last-read image (record length bytes).
   std::span<const std::uint8_t> lastRead() const { return lastRead_; }
