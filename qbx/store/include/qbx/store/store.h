@@ -86,6 +86,10 @@ class QbxStore {
   [[nodiscard]] int prepare();
   [[nodiscard]] int finish();
   void abandon();
+  // Sets the log bounds of the header at offset 0 to its logical end, so
+  // that a prepared file keeps its old state; false (the log left pending)
+  // when a write or flush failed.
+  bool clearLog();
 
   // Pages (page_store.cpp).
   // The cached page, read and decoded when needed.
@@ -131,9 +135,6 @@ class QbxStore {
   // Writes one block during prepare: into the log when its home lies inside
   // the old data, else at home.
   void writeBlock(std::span<const std::uint8_t> block, std::uint64_t home);
-  // Sets the log bounds of the header at offset 0 to its logical end; false
-  // (the log left pending) when a write or flush failed.
-  bool clearLog();
   void placePages();
   void writeDirtyPages();
 
