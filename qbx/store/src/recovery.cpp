@@ -8,6 +8,7 @@
 
 #include "platform/endian.h"
 #include "qbx/store/store.h"
+#include "qbx/store/transaction.h"
 
 namespace qbx::store {
 
@@ -66,7 +67,12 @@ void QbxStore::recoverPendingLog() {
     usable = disk_.read(map.positionOf(0), newHeader.bytes()) == kHeaderSize && newHeader.isSound();
   }
   if (usable) {
+    // The new state, readable through the log map, may belong to a
+    // multi-file commit that did not prepare every file.
     header_ = newHeader;
+    usable = consultMarker(*this) == LogVerdict::kKeep;
+  }
+  if (usable) {
     if (readerMode_) return;  // read through the log; the file stays as it is
     dropCache();
     const bool lockWriter = denyWrite_;
