@@ -64,25 +64,5 @@ TEST(Convert23Program, UsageErrorsChangeNothing) {
   }
 }
 
-// At the prompt the source is refused as the target and asked for again.
-TEST(Convert23Program, SourceChosenAsTargetAtThePromptIsAskedAgain) {
-  support::TempDir dir;
-  writeFile(dir.file("old.rcx"), "not a catalogue");
-  support::PtyProcess process(command(kConvert23, {"--force", "old.rcx"}, dir.path()));
-  ASSERT_TRUE(process.waitFor("Select Coverted File Name")) << process.output();
-  ASSERT_TRUE(process.send("old.rcx\n"));
-  ASSERT_TRUE(process.waitFor("is the file being converted")) << process.output();
-  ASSERT_TRUE(process.waitFor("Select Coverted File Name", std::chrono::seconds(10), 2))
-      << process.output();
-  // A name of its own goes on to the conversion, which finds no catalogue
-  // in the source and shows that.
-  ASSERT_TRUE(process.send("new.rcx\n"));
-  ASSERT_TRUE(process.waitFor("Error: ")) << process.output();
-  ASSERT_TRUE(process.waitFor("Press Enter")) << process.output();
-  ASSERT_TRUE(process.send("\n"));
-  EXPECT_TRUE(process.wait().exitedWith(1));
-  EXPECT_EQ(contents(dir.file("old.rcx")), "not a catalogue");
-}
-
 }  // namespace
 }  // namespace convert23::testing
