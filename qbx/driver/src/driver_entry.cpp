@@ -50,18 +50,21 @@ void installErrorSink() {
 
 // The name the store's internal error messages refer to: the table's name,
 // or its full name when it has none.
-std::string nameForMessages(const QbxFile& file) {
-  if (file.def && !file.def->name.empty()) return file.def->name;
+void nameFileForMessages(const QbxFile& file) {
+  if (file.def && !file.def->name.empty()) {
+    store::setCurrentFileName(file.def->name);
+    return;
+  }
   std::string full;
-  if (formFullName(std::string(), kDefaultExtension, &full) != 0) return std::string();
-  return full;
+  if (formFullName(std::string(), kDefaultExtension, &full) != 0) full.clear();
+  store::setCurrentFileName(full);
 }
 
 // A file marked by an internal error is left alone: CLOSE releases it, NAME
 // answers, everything else gives 90 with the internal number as the driver
 // error.
 int damagedFileGate(QbxFile& file, int code) {
-  store::setCurrentFileName(nameForMessages(file));
+  nameFileForMessages(file);
   if (file.internalError == 0) return 0;
   if (code == opCode(DriverOp::kClose)) {
     file.state |= flag::isOpen;
@@ -113,16 +116,26 @@ int underTrap(QbxFile& file, Body&& body) {
   }
 }
 
+// Calls in progress on this thread: a call made while another runs (from a
+// build's progress display) must leave the outer call's context as it was.
+thread_local int gCallDepth = 0;
+
 // Keeps the store's driver-wide current file name of an outer call while an
-// inner call (one made from a build's progress display) runs.
-class CurrentFileNameGuard {
+// inner call runs; the outermost call has nothing to keep.
+class CallContextGuard {
  public:
-  CurrentFileNameGuard() : saved_(store::currentFileName()) {}
-  ~CurrentFileNameGuard() { store::setCurrentFileName(saved_); }
-  CurrentFileNameGuard(const CurrentFileNameGuard&) = delete;
-  CurrentFileNameGuard& operator=(const CurrentFileNameGuard&) = delete;
+  CallContextGuard() : nested_(gCallDepth++ > 0) {
+    if (nested_) saved_ = store::currentFileName();
+  }
+  ~CallContextGuard() {
+    --gCallDepth;
+    if (nested_) store::setCurrentFileName(saved_);
+  }
+  CallContextGuard(const CallContextGuard&) = delete;
+  CallContextGuard& operator=(const CallContextGuard&) = delete;
 
  private:
+  bool nested_;
   std::string saved_;
 };
 
@@ -139,7 +152,7 @@ int DriverEntry(int op, fileaccess::FileBlock* block, const std::intptr_t* args)
   // THREAD declarations: the file access layer hands every thread its own
   // copy with its own link, cleared when the copy is made, so each thread
   // attaches its own QbxFile below.
-  std::optional<CurrentFileNameGuard> nameGuard;
+  std::optional<CallContextGuard> nameGuard;
   nameGuard.emplace();
 
   // Stale state of a closed file is built again from the current declaration.
