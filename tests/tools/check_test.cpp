@@ -141,5 +141,39 @@ TEST_F(CheckTest, RunsWhileAnotherProcessReadsTheFile) {
   EXPECT_TRUE(reader.wait().exitedWith(0));
 }
 
+// A program died between the two halves of a commit: readers read the new
+// state through the log, and neither info nor check touches the file (a
+// writer's open would roll the log forward).
+TEST_F(CheckTest, AFileWithAPendingLogIsReadThroughAndLeftAsItIs) {
+  support::ChildProcess writer([this](support::ChildChannel&) {
+    return addPeopleWithoutFinishing(path_,
+                                     {{"Dora", "Rome", 7, 1999, 9, 9, {1, 2, 3}, "", "", 1}});
+  });
+  const support::ChildStatus died = writer.wait();
+  ASSERT_TRUE(died.exitedWith(0)) << died.describe();
+  const std::vector<std::uint8_t> before = readBytes(path_);
+  struct stat st {};
+  ASSERT_EQ(::stat(path_.c_str(), &st), 0);
+
+  const QbxRun info = runQbx({"info", "people.qbx"}, dir_.path());
+  EXPECT_TRUE(info.status.exitedWith(0)) << info.err;
+  EXPECT_TRUE(contains(info.out, "pending log     complete, read through"));
+  EXPECT_TRUE(contains(info.out, "UNNAMED: number 1, 6 records"));
+  const QbxRun run = check();
+  EXPECT_TRUE(run.status.exitedWith(0)) << run.out << run.err;
+  EXPECT_TRUE(contains(run.out, "0 problems"));
+  EXPECT_TRUE(contains(run.out, "6 records, 18 key entries"));
+  EXPECT_TRUE(contains(run.err, "note: a commit was cut short after its log was complete"));
+  const QbxRun dump = runQbx({"dump", "people.qbx", "--key", "P:NAMEKEY"}, dir_.path());
+  EXPECT_TRUE(dump.status.exitedWith(0)) << dump.err;
+  EXPECT_TRUE(contains(dump.out, "\nDora,Rome,7.00,"));
+
+  EXPECT_EQ(readBytes(path_), before);
+  struct stat after {};
+  ASSERT_EQ(::stat(path_.c_str(), &after), 0);
+  EXPECT_EQ(after.st_mtim.tv_sec, st.st_mtim.tv_sec);
+  EXPECT_EQ(after.st_mtim.tv_nsec, st.st_mtim.tv_nsec);
+}
+
 }  // namespace
 }  // namespace qbx::inspector::testing

@@ -10,6 +10,10 @@
 #include "fileaccess/stored_values.h"
 #include "platform/endian.h"
 #include "qbx/driver/driver_entry.h"
+#include "qbx/driver/file_names.h"
+#include "qbx/records/qbx_table.h"
+#include "qbx/records/table_def_builder.h"
+#include "qbx/store/store.h"
 
 namespace qbx::inspector::testing {
 namespace {
@@ -75,63 +79,112 @@ std::vector<Person> samplePeople() {
   };
 }
 
-int writePeople(const std::string& name, const std::vector<Person>& people) {
-  const std::vector<std::uint8_t> stream = peopleStream();
-  std::vector<std::uint8_t> record(kPersonLength, ' ');
-  std::vector<char> nameVariable(name.begin(), name.end());
-  const std::int32_t nameComponent[] = {1};
-  const std::int32_t cityComponents[] = {2, 1};
-  const std::int32_t valueComponent[] = {-3};
-  fileaccess::KeyDesc keys[3];
-  const char* labels[] = {"P:NAMEKEY", "P:CITYKEY", "P:VALUEKEY"};
-  const std::uint32_t flags[] = {
-      0, fileaccess::kKeyDup | fileaccess::kKeyOpt | fileaccess::kKeyNocase, fileaccess::kKeyDup};
-  const std::int32_t* components[] = {nameComponent, cityComponents, valueComponent};
-  const std::uint8_t counts[] = {1, 2, 1};
-  fileaccess::FileBlock block;
-  fileaccess::KeyDesc* keyTable[3];
-  for (std::size_t i = 0; i < 3; ++i) {
-    keys[i].label = labels[i];
-    keys[i].labelLength = fileaccess::kTextZeroTerminated;
-    keys[i].keyFlags = flags[i];
-    keys[i].componentCount = counts[i];
-    keys[i].components = components[i];
-    keys[i].declaringFile = &block;
-    keyTable[i] = &keys[i];
-  }
-  block.driverEntry = &driver::DriverEntry;
-  block.name = nameVariable.data();
-  block.nameLength = static_cast<std::int32_t>(nameVariable.size());
-  block.attributes = fileaccess::kAttrCreate;
-  block.recordLength = kPersonLength;
-  block.recordDesc = stream.data();
-  block.recordBuffer = record.data();
-  block.keyTable = keyTable;
-  block.keyCount = 3;
+namespace {
 
-  fileaccess::clearError();
-  auto failed = [] { return fileaccess::ERRORCODE() != 0; };
-  static_cast<void>(Call(DriverOp::kCreate, block));
-  if (failed()) return fileaccess::ERRORCODE();
-  static_cast<void>(Call(DriverOp::kOpen, block, std::int32_t{0x22}));
-  if (failed()) return fileaccess::ERRORCODE();
-  int result = 0;
-  for (const Person& p : people) {
-    const std::vector<std::uint8_t> r = image(p);
-    std::copy(r.begin(), r.end(), record.begin());
-    static_cast<void>(Call(DriverOp::kAdd, block));
-    if (failed()) {
-      result = fileaccess::ERRORCODE();
-      break;
+// The declaration of the people table and the calls on it.
+class PeopleTable {
+ public:
+  explicit PeopleTable(const std::string& name)
+      : stream_(peopleStream()), record_(kPersonLength, ' '), name_(name.begin(), name.end()) {
+    const std::uint32_t flags[] = {
+        0, fileaccess::kKeyDup | fileaccess::kKeyOpt | fileaccess::kKeyNocase, fileaccess::kKeyDup};
+    const char* labels[] = {"P:NAMEKEY", "P:CITYKEY", "P:VALUEKEY"};
+    const std::uint8_t counts[] = {1, 2, 1};
+    for (std::size_t i = 0; i < 3; ++i) {
+      keys_[i].label = labels[i];
+      keys_[i].labelLength = fileaccess::kTextZeroTerminated;
+      keys_[i].keyFlags = flags[i];
+      keys_[i].componentCount = counts[i];
+      keys_[i].components = components_[i].data();
+      keys_[i].declaringFile = &block_;
+      keyTable_[i] = &keys_[i];
     }
+    block_.driverEntry = &driver::DriverEntry;
+    block_.name = name_.data();
+    block_.nameLength = static_cast<std::int32_t>(name_.size());
+    block_.attributes = fileaccess::kAttrCreate;
+    block_.recordLength = kPersonLength;
+    block_.recordDesc = stream_.data();
+    block_.recordBuffer = record_.data();
+    block_.keyTable = keyTable_;
+    block_.keyCount = 3;
   }
-  if (result != 0) {
+  PeopleTable(const PeopleTable&) = delete;
+  PeopleTable& operator=(const PeopleTable&) = delete;
+
+  // The operation's posted error (0: none).
+  template <typename... Args>
+  int call(DriverOp op, Args... args) {
+    fileaccess::clearError();
+    static_cast<void>(Call(op, block_, args...));
+    return fileaccess::ERRORCODE();
+  }
+  int add(const std::vector<Person>& people) {
+    for (const Person& p : people) {
+      const std::vector<std::uint8_t> r = image(p);
+      std::copy(r.begin(), r.end(), record_.begin());
+      if (const int result = call(DriverOp::kAdd); result != 0) return result;
+    }
+    return 0;
+  }
+  // Closes after an error, keeping the error.
+  void closeQuietly() {
     fileaccess::ErrorStateGuard keep;
-    static_cast<void>(Call(DriverOp::kClose, block));
+    static_cast<void>(Call(DriverOp::kClose, block_));
+  }
+  fileaccess::FileBlock& block() { return block_; }
+  std::vector<std::uint8_t>& record() { return record_; }
+
+ private:
+  std::vector<std::uint8_t> stream_;
+  std::vector<std::uint8_t> record_;
+  std::vector<char> name_;
+  const std::array<std::vector<std::int32_t>, 3> components_ = {
+      std::vector<std::int32_t>{1}, std::vector<std::int32_t>{2, 1}, std::vector<std::int32_t>{-3}};
+  fileaccess::FileBlock block_;
+  fileaccess::KeyDesc keys_[3];
+  fileaccess::KeyDesc* keyTable_[3] = {};
+};
+
+}  // namespace
+
+int writePeople(const std::string& name, const std::vector<Person>& people) {
+  PeopleTable table(name);
+  if (const int result = table.call(DriverOp::kCreate); result != 0) return result;
+  if (const int result = table.call(DriverOp::kOpen, std::int32_t{0x22}); result != 0) {
     return result;
   }
-  static_cast<void>(Call(DriverOp::kClose, block));
-  return fileaccess::ERRORCODE();
+  if (const int result = table.add(people); result != 0) {
+    table.closeQuietly();
+    return result;
+  }
+  return table.call(DriverOp::kClose);
+}
+
+int addPeopleWithoutFinishing(const std::string& name, const std::vector<Person>& people) {
+  // The record engine under the driver, so that nothing commits after each
+  // operation. Never destroyed: closing would finish the commit.
+  PeopleTable& declaration = *new PeopleTable(name);
+  auto* def = new std::unique_ptr<records::QbxTableDef>;
+  if (const int result = records::buildTableDef(declaration.block(), *def); result != 0) {
+    return result;
+  }
+  std::string full;
+  if (const int result = driver::formFullName(name, driver::kDefaultExtension, &full);
+      result != 0) {
+    return result;
+  }
+  auto* table = new std::unique_ptr<records::QbxTable>;
+  if (const int result = records::QbxTable::open(**def, full, "UNNAMED", 0x22, {}, table);
+      result != 0) {
+    return result;
+  }
+  for (const Person& p : people) {
+    const std::vector<std::uint8_t> r = image(p);
+    std::copy(r.begin(), r.end(), declaration.record().begin());
+    if (const int result = (*table)->add(false); result != 0) return result;
+  }
+  return (*table)->store().prepare();
 }
 
 }  // namespace qbx::inspector::testing

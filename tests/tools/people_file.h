@@ -47,4 +47,9 @@ std::vector<Person> samplePeople();
 // CLOSE: 0 or the first error posted.
 int writePeople(const std::string& name, const std::vector<Person>& people);
 
+// Opens the table for writing, streamed, adds the people and prepares the
+// commit without finishing it, for a child process that then dies: the file
+// is left with a complete pending log. 0 or the first error.
+int addPeopleWithoutFinishing(const std::string& name, const std::vector<Person>& people);
+
 }  // namespace qbx::inspector::testing
