@@ -11,12 +11,12 @@
 namespace qbx::records {
 namespace {
 
-using testing::Person;
 using testing::kByAmount;
 using testing::kByCity;
 using testing::kByCityDesc;
 using testing::kById;
 using testing::kByName;
+using testing::Person;
 
 class KeyUpkeep : public testing::PeopleTableTest {};
 
@@ -119,7 +119,7 @@ TEST_F(KeyUpkeep, OptBlankRecordsHaveNoEntryAndNeverDuplicate) {
 
 TEST_F(KeyUpkeep, AppendDefersEveryKeyToTheFirstAppendedRecord) {
   create();
-  ASSERT_EQ(add({1, "ANN", "OSLO", 10}), kOk);  // record 2, with its keys
+  ASSERT_EQ(add({1, "ANN", "OSLO", 10}), kOk);              // record 2, with its keys
   table_->keys().statusOf(key(kByAmount))->setCounter2(0);  // the INDEX built, as BUILD leaves it
   const testing::TableContents before = contents();
   for (int i = 0; i < 1000; ++i) ASSERT_EQ(add({100 + i, "APP", "", i}, true), kOk);
@@ -139,7 +139,7 @@ TEST_F(KeyUpkeep, AppendDefersEveryKeyToTheFirstAppendedRecord) {
   ASSERT_EQ(table_->getByNumber(501), kOk);
   set({5000, "NEW", "", 1});
   ASSERT_EQ(table_->replace(), kOk);
-  EXPECT_EQ(table_->keyEntryCount(key(kById)), 2u);   // ANN, and 5000 put in
+  EXPECT_EQ(table_->keyEntryCount(key(kById)), 2u);    // ANN, and 5000 put in
   EXPECT_EQ(table_->keyEntryCount(key(kByCity)), 1u);  // ANN only (blank city)
   // The marks stay at the first appended record.
   EXPECT_EQ(table_->keys().statusOf(key(kById))->counter2(), 3u);
@@ -180,8 +180,9 @@ TEST(DynamicIndex, LivesInAPrivateStoreAndIsLeftToTheBuild) {
   std::unique_ptr<QbxTable> t;
   TableOpenOptions create;
   create.create = true;
-  ASSERT_EQ(QbxTable::open(*def, dir.file("dyn.QBX"), "UNNAMED", testing::kExclusiveCreate, create, &t),
-            kOk);
+  ASSERT_EQ(
+      QbxTable::open(*def, dir.file("dyn.QBX"), "UNNAMED", testing::kExclusiveCreate, create, &t),
+      kOk);
   const QbxKeyDef& dyn = def->keys[5];
   store::QbxStore* own = t->keys().storeOf(dyn);
   ASSERT_NE(own, nullptr);

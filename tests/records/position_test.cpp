@@ -12,9 +12,9 @@
 namespace qbx::records {
 namespace {
 
-using testing::Person;
 using testing::kById;
 using testing::kByName;
+using testing::Person;
 using Numbers = std::vector<std::uint32_t>;
 
 // Records 2 to 7 (the table is number 1). By name (a DUP key) the order is
@@ -67,8 +67,14 @@ TEST_F(Positions, EveryStateInBothDirections) {
   const std::vector<StateCase> cases = {
       {"2 file", [](Positions& t) { t.table_->setFile(); }, {2, 3, 4, 5, 6, 7}, {7, 6, 5, 4, 3, 2}},
       {"3 record 4", [](Positions& t) { t.table_->setFileRecord(4); }, {4, 5, 6, 7}, {4, 3, 2}},
-      {"3 past the last record", [](Positions& t) { t.table_->setFileRecord(100); }, {7}, {7, 6, 5, 4, 3, 2}},
-      {"3 record 0 is state 2", [](Positions& t) { t.table_->setFileRecord(0); }, {2, 3, 4, 5, 6, 7}, {7, 6, 5, 4, 3, 2}},
+      {"3 past the last record",
+       [](Positions& t) { t.table_->setFileRecord(100); },
+       {7},
+       {7, 6, 5, 4, 3, 2}},
+      {"3 record 0 is state 2",
+       [](Positions& t) { t.table_->setFileRecord(0); },
+       {2, 3, 4, 5, 6, 7},
+       {7, 6, 5, 4, 3, 2}},
       {"4 DUP value",
        [](Positions& t) {
          t.nameInBuffer("B");
@@ -90,7 +96,10 @@ TEST_F(Positions, EveryStateInBothDirections) {
        },
        {5, 6, 7},
        {4, 3, 2}},
-      {"5 key", [](Positions& t) { t.table_->setKey(t.key(kByName)); }, {3, 5, 7, 2, 6, 4}, {4, 6, 2, 7, 5, 3}},
+      {"5 key",
+       [](Positions& t) { t.table_->setKey(t.key(kByName)); },
+       {3, 5, 7, 2, 6, 4},
+       {4, 6, 2, 7, 5, 3}},
       {"6 value and record",
        [](Positions& t) {
          t.nameInBuffer("B");
@@ -126,8 +135,14 @@ TEST_F(Positions, EveryStateInBothDirections) {
        },
        {4, 5, 6, 7},
        {4, 3, 2}},
-      {"8 record", [](Positions& t) { t.table_->setKeyRecord(t.key(kByName), 5); }, {5, 7, 2, 6, 4}, {5, 3}},
-      {"8 absent record", [](Positions& t) { t.table_->setKeyRecord(t.key(kByName), 100); }, {4}, {4, 6, 2, 7, 5, 3}},
+      {"8 record",
+       [](Positions& t) { t.table_->setKeyRecord(t.key(kByName), 5); },
+       {5, 7, 2, 6, 4},
+       {5, 3}},
+      {"8 absent record",
+       [](Positions& t) { t.table_->setKeyRecord(t.key(kByName), 100); },
+       {4},
+       {4, 6, 2, 7, 5, 3}},
   };
   for (const StateCase& c : cases) {
     c.set(*this);

@@ -13,9 +13,9 @@ namespace qbx::records {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::Person;
 using testing::kById;
 using testing::kByName;
+using testing::Person;
 
 class RecordAccess : public testing::PeopleTableTest {
  protected:
@@ -27,7 +27,8 @@ class RecordAccess : public testing::PeopleTableTest {
   }
 
   // A second declaration of the same file, open in this process.
-  std::unique_ptr<QbxTable> openSecond(testing::Declaration& decl, std::unique_ptr<QbxTableDef>& def) {
+  std::unique_ptr<QbxTable> openSecond(testing::Declaration& decl,
+                                       std::unique_ptr<QbxTableDef>& def) {
     def = decl.build();
     std::unique_ptr<QbxTable> t;
     EXPECT_EQ(QbxTable::open(*def, path_, "UNNAMED", testing::kExclusive, {}, &t), kOk);

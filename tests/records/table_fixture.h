@@ -154,7 +154,7 @@ inline std::set<KeyEntryBytes> expectedPeopleEntries(
 
 // Everything a table holds, read straight from its store's entries.
 struct TableContents {
-  std::map<std::uint32_t, Bytes> records;            // record number -> image
+  std::map<std::uint32_t, Bytes> records;             // record number -> image
   std::set<KeyEntryBytes> keyEntries;                 // every key entry
   std::map<std::uint8_t, std::size_t> entriesPerKey;  // key number -> entry count
   std::map<std::uint8_t, std::pair<std::uint32_t, std::uint32_t>> status;  // selector -> counters

@@ -8,20 +8,20 @@
 #include <set>
 
 #include "qbx/records/entry_keys.h"
-#include "qbx/store/internal_error.h"
-#include "qbx/store/internal_errors.h"
 #include "qbx/records/shared_stores.h"
 #include "qbx/records/table_names.h"
 #include "qbx/records/table_transfer.h"
+#include "qbx/store/internal_error.h"
+#include "qbx/store/internal_errors.h"
 #include "table_fixture.h"
 
 namespace qbx::records {
 namespace {
 
-using testing::Person;
-using testing::TableContents;
 using testing::kById;
 using testing::kByName;
+using testing::Person;
+using testing::TableContents;
 
 // One declared people file: its declaration, definition and open table.
 struct People {
@@ -54,7 +54,8 @@ class TablesInFile : public ::testing::Test {
     People p;
     ASSERT_EQ(p.open(file, name, true), kOk);
     for (int i = 0; i < count; ++i) {
-      ASSERT_EQ(p.add({firstId + i, "N" + std::to_string(i % 3), i % 2 ? "C" + std::to_string(i) : "", i}),
+      ASSERT_EQ(p.add({firstId + i, "N" + std::to_string(i % 3),
+                       i % 2 ? "C" + std::to_string(i) : "", i}),
                 kOk);
     }
     ASSERT_EQ(p.close(), 0);
@@ -390,7 +391,8 @@ TEST_F(TablesInFile, AnInternalErrorLeavesNoHalfMadeChangeToBeWritten) {
 TEST_F(TablesInFile, ATableKeepsTheCollationItWasCreatedWith) {
   // Created under settings that sort the letters backwards.
   CollationBlock reversed = CollationBlock::defaults();
-  for (unsigned i = 'a'; i <= 'z'; ++i) reversed.bytes[kCollationSortWeights + i] = static_cast<std::uint8_t>('a' + 'z' - i);
+  for (unsigned i = 'a'; i <= 'z'; ++i)
+    reversed.bytes[kCollationSortWeights + i] = static_cast<std::uint8_t>('a' + 'z' - i);
   setRuntimeCollation(reversed);
   {
     People p;

@@ -77,8 +77,9 @@ void StoreUse::release() {
   store_ = nullptr;
   if (std::uncaught_exceptions() > uncaught_) abandonQuietly(*released);
   auto& stores = openStores();
-  const auto it = std::find_if(stores.begin(), stores.end(),
-                               [released](const OpenStore& s) { return s.store.get() == released; });
+  const auto it = std::find_if(stores.begin(), stores.end(), [released](const OpenStore& s) {
+    return s.store.get() == released;
+  });
   if (it == stores.end() || --it->users > 0) return;
   std::unique_ptr<store::QbxStore> closing = std::move(it->store);
   stores.erase(it);

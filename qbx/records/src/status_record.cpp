@@ -16,8 +16,7 @@ constexpr std::size_t kCounter2 = 4;
 
 }  // namespace
 
-StatusRecord::StatusRecord(store::QbxStore& store, std::uint32_t tableNumber,
-                           std::uint8_t selector)
+StatusRecord::StatusRecord(store::QbxStore& store, std::uint32_t tableNumber, std::uint8_t selector)
     : store_(&store), cursor_(store), tableNumber_(tableNumber), selector_(selector) {}
 
 void StatusRecord::reset() {
@@ -30,7 +29,9 @@ void StatusRecord::reset() {
   cursor_.set(store::makeEntry(key, zero), true);
 }
 
-void StatusRecord::attach() { cursor_.set(store::makeEntry(statusKey(tableNumber_, selector_)), false); }
+void StatusRecord::attach() {
+  cursor_.set(store::makeEntry(statusKey(tableNumber_, selector_)), false);
+}
 
 store::QbxEntry* StatusRecord::entry() {
   store::QbxEntry* e = cursor_.fetch();
@@ -88,6 +89,8 @@ std::optional<std::uint32_t> StatusRecord::addToCounter(std::int64_t delta, bool
   return value;
 }
 
-void StatusRecord::setCounter2(std::uint32_t value) { static_cast<void>(markOutOfDate(value, false)); }
+void StatusRecord::setCounter2(std::uint32_t value) {
+  static_cast<void>(markOutOfDate(value, false));
+}
 
 }  // namespace qbx::records

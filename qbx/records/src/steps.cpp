@@ -133,19 +133,22 @@ QbxTable::Candidate QbxTable::findCandidate(Direction direction) {
       return {endRecord(Direction::kBackward), false};
     }
     case PositionState::kKeyAt:
-      return {fwd ? keys_->after(*key, position_.key()) : keys_->before(*key, position_.key()), true};
+      return {fwd ? keys_->after(*key, position_.key()) : keys_->before(*key, position_.key()),
+              true};
     case PositionState::kFileByKey:
     case PositionState::kKeyValue: {
       // From the value in the record buffer: the lowest record number of a
       // DUP value forward, the highest backward.
       const std::span<std::uint8_t> bytes = position_.bytes();
-      std::fill(bytes.end() - kRecordNumberSize, bytes.end(), fwd ? std::uint8_t{0} : std::uint8_t{0xFF});
+      std::fill(bytes.end() - kRecordNumberSize, bytes.end(),
+                fwd ? std::uint8_t{0} : std::uint8_t{0xFF});
       if (!key->isDup()) {
         if (const store::QbxEntry* e = keys_->equal(*key, position_.key()); e != nullptr) {
           return {e, true};
         }
       }
-      return {fwd ? keys_->after(*key, position_.key()) : keys_->before(*key, position_.key()), true};
+      return {fwd ? keys_->after(*key, position_.key()) : keys_->before(*key, position_.key()),
+              true};
     }
     case PositionState::kKeyEnds:
       return {fwd ? keys_->first(*key) : keys_->last(*key), true};
@@ -153,7 +156,8 @@ QbxTable::Candidate QbxTable::findCandidate(Direction direction) {
       if (const store::QbxEntry* e = keys_->equal(*key, position_.key()); e != nullptr) {
         return {e, true};
       }
-      return {fwd ? keys_->after(*key, position_.key()) : keys_->before(*key, position_.key()), true};
+      return {fwd ? keys_->after(*key, position_.key()) : keys_->before(*key, position_.key()),
+              true};
     }
     case PositionState::kKeyRecord: {
       if (const store::QbxEntry* e = findRecord(positionRecord_); e != nullptr) return {e, false};
@@ -200,8 +204,8 @@ void QbxTable::moveToCandidate(PositionState from) {
   // Otherwise the place is the candidate's own key (also for a key entry
   // whose record has gone: never a key formed from a buffer that the failed
   // fetch did not fill).
-  const std::span<std::uint8_t> out = position_.shape(candidate_.entry().keyLength,
-                                                      candidate_.bytes().size() - candidate_.entry().keyLength);
+  const std::span<std::uint8_t> out = position_.shape(
+      candidate_.entry().keyLength, candidate_.bytes().size() - candidate_.entry().keyLength);
   std::copy(candidate_.bytes().begin(), candidate_.bytes().end(), out.begin());
   state_ = candidateIsKey_ ? PositionState::kKeyAt : PositionState::kFileAt;
 }

@@ -116,7 +116,8 @@ const store::QbxEntry* TableKeys::findByValue(const QbxKeyDef& key,
   const store::QbxEntry* e = store::next(*k->store, search_.entry());
   if (e == nullptr || e->keyLength != search_.entry().keyLength) return nullptr;
   const std::size_t valueEnd = search_.entry().keyLength - kRecordNumberSize;
-  if (!std::equal(search_.key().begin(), search_.key().begin() + static_cast<std::ptrdiff_t>(valueEnd),
+  if (!std::equal(search_.key().begin(),
+                  search_.key().begin() + static_cast<std::ptrdiff_t>(valueEnd),
                   e->key().begin())) {
     return nullptr;
   }

@@ -53,7 +53,8 @@ std::optional<NumberField> numberField(const store::QbxEntry& e) {
 }
 
 std::uint32_t loadNumber(const store::QbxEntry& e, const NumberField& f) {
-  return f.bigEndian ? platform::loadBe32(e.all(), f.offset) : platform::loadLe32(e.all(), f.offset);
+  return f.bigEndian ? platform::loadBe32(e.all(), f.offset)
+                     : platform::loadLe32(e.all(), f.offset);
 }
 
 void storeNumber(store::QbxEntry& e, const NumberField& f, std::uint32_t value) {
@@ -121,7 +122,8 @@ int removeTable(QbxTableDef& def, const std::string& fullFileName, std::string_v
   options.dropName = true;
   options.ignoreLayout = true;
   std::unique_ptr<QbxTable> table;
-  if (const int error = QbxTable::open(def, fullFileName, tableName, kTransferMode, options, &table);
+  if (const int error =
+          QbxTable::open(def, fullFileName, tableName, kTransferMode, options, &table);
       error != 0) {
     return error;
   }
@@ -140,7 +142,8 @@ int copyTable(QbxTableDef& def, const std::string& sourceFile, std::string_view 
               const std::string& targetFile, std::string_view targetTable, bool rename) {
   if (targetTable.empty() || targetTable.size() > kMaxTableNameLength) return kErrInvalidFilename;
   StoreUse targetUse;
-  if (const int error = acquireStore(targetFile, kTransferTargetMode, def.owner.value_or(""), &targetUse);
+  if (const int error =
+          acquireStore(targetFile, kTransferTargetMode, def.owner.value_or(""), &targetUse);
       error != 0) {
     return error;
   }
