@@ -16,13 +16,16 @@
 namespace qbx::records {
 
 QbxTable::QbxTable(QbxTableDef& def, StoreUse use, std::string tableName)
-    : use_(std::move(use)), def_(def), tableName_(std::move(tableName)),
+    : use_(std::move(use)),
+      def_(def),
+      tableName_(std::move(tableName)),
       declaredBuffer_(def.recordBuffer) {}
 
 QbxTable::~QbxTable() {
   releaseHold();
   // The definition must not keep pointing at a buffer that goes with the table.
-  if (!ownBuffer_.empty() && def_.recordBuffer == ownBuffer_.data()) def_.recordBuffer = declaredBuffer_;
+  if (!ownBuffer_.empty() && def_.recordBuffer == ownBuffer_.data())
+    def_.recordBuffer = declaredBuffer_;
 }
 
 int QbxTable::open(QbxTableDef& def, const std::string& fullFileName, std::string_view tableName,
@@ -54,7 +57,8 @@ int QbxTable::openInStore(const TableOpenOptions& options) {
   def_.tableNumber = *number;
   StoreDefinitionChunks chunks(s, *number);
   if (def_.recordBuffer != nullptr && def_.recordLength > 0) {
-    if (compareDefinition(def_, chunks) == DefinitionMatch::kLayoutDiffers && !options.ignoreLayout) {
+    if (compareDefinition(def_, chunks) == DefinitionMatch::kLayoutDiffers &&
+        !options.ignoreLayout) {
       return kErrInvalidRecordDeclaration;
     }
   } else if (const int error = readDefinition(def_, chunks); error != 0) {

@@ -131,12 +131,12 @@ class QbxTable {
   void position(const QbxKeyDef* key, std::string& out) const;
 
   // --- Reading position ---------------------------------------------------------
-  void setFile();                                      // state 2
-  void setFileByKey(const QbxKeyDef& key);             // state 4
-  void setFileRecord(std::uint32_t recordNumber);      // state 3 (0: as setFile)
-  void setKey(const QbxKeyDef& key);                   // state 5
-  void setKeyValue(const QbxKeyDef& key);              // state 7
-  void setKeyRecord(const QbxKeyDef& key, std::uint32_t recordNumber);       // state 8 (0: state 5)
+  void setFile();                                                       // state 2
+  void setFileByKey(const QbxKeyDef& key);                              // state 4
+  void setFileRecord(std::uint32_t recordNumber);                       // state 3 (0: as setFile)
+  void setKey(const QbxKeyDef& key);                                    // state 5
+  void setKeyValue(const QbxKeyDef& key);                               // state 7
+  void setKeyRecord(const QbxKeyDef& key, std::uint32_t recordNumber);  // state 8 (0: state 5)
   void setKeyValueRecord(const QbxKeyDef& key, std::uint32_t recordNumber);  // state 6
   // RESET(file, position): state 3 at the text's record number.
   void resetFile(std::span<const std::uint8_t> position);
@@ -157,7 +157,9 @@ class QbxTable {
   // --- Flags ----------------------------------------------------------------------
   std::uint16_t flags() const { return flags_; }
   // HOLD, WATCH, NOMEMO for the next read (kHoldRequested, ...).
-  void request(std::uint16_t requests) { flags_ |= static_cast<std::uint16_t>(requests & kRequestFlags); }
+  void request(std::uint16_t requests) {
+    flags_ |= static_cast<std::uint16_t>(requests & kRequestFlags);
+  }
   void clearRequests() { flags_ &= static_cast<std::uint16_t>(~kRequestFlags); }
   // RELEASE: unlocks the current record when it is held.
   void releaseHold();
