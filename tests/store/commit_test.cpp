@@ -136,6 +136,37 @@ TEST(Commit, FailedWriteInFinishLeavesTheLogForTheNextWriter) {
   EXPECT_EQ(after.logStart(), after.logEnd());
 }
 
+// The header that prepare points at the log is the file's own old header:
+// a program that dies after the first prepare of a new file, before any of
+// its tree was on disk, leaves a file that opens.
+TEST(Commit, KilledAfterTheFirstPrepareOfANewFile) {
+  support::TempDir dir;
+  const std::string path = dir.file("new.QBX");
+  support::ChildProcess child([&](support::ChildChannel&) {
+    QbxStore& store = *new QbxStore;  // never closed: closing would finish
+    if (store.open(path, 0x142, "") != 0) return 1;
+    store.enterWriterMode();
+    insert(store, numberedEntry(1));
+    (void)store.nextRecordNumber();
+    return store.prepare() == 0 ? 0 : 2;
+  });
+  ASSERT_TRUE(child.wait().exitedWith(0));
+  const FileHeader pending = headerOnDisk(path);
+  ASSERT_NE(pending.logStart(), pending.logEnd());
+  EXPECT_EQ(pending.changeCount(), 0) << "the file held no tree before";
+  for (const unsigned flags : {0x40u, 0x42u}) {
+    SCOPED_TRACE(flags);
+    QbxStore store;
+    ASSERT_EQ(store.open(path, flags, ""), 0);
+    if (flags == 0x42u) store.enterWriterMode();
+    EXPECT_NE(find(store, *searchKey(1)), nullptr);
+    EXPECT_EQ(store.header().recordCounter()[3], 1);
+    expectConsistent(store);
+  }
+  const FileHeader after = headerOnDisk(path);
+  EXPECT_EQ(after.logStart(), after.logEnd());
+}
+
 // A file of 200 entries, then a child process that changes it and dies
 // right after prepare.
 class InterruptedCommit : public ::testing::Test {
@@ -212,6 +243,51 @@ TEST_F(InterruptedCommit, ReaderThatBecomesWriterRollsForwardFirst) {
   ASSERT_EQ(store.commit(), 0);
   expectNewState(store);
   EXPECT_NE(find(store, *searchKey(999)), nullptr);
+}
+
+// What a converter does with the source and target of a crashed program:
+// opens for reading in reader mode (read-through), closes after the commit
+// with which it closes a file and a truncate; later a writer changes one
+// entry. The log must outlive every reader, and the writer's change must
+// come on top of the new state.
+TEST_F(InterruptedCommit, ReadThroughOpensKeepTheLogForTheNextWriter) {
+  for (const unsigned flags : {0x22u, 0x20u, 0x40u, 0x42u, 0x02u}) {
+    SCOPED_TRACE(flags);
+    QbxStore store;
+    ASSERT_EQ(store.open(path_, flags, ""), 0);
+    expectNewState(store);
+    ASSERT_EQ(store.endAccess(), 0);
+    store.truncate();
+    store.close();
+    const FileHeader h = headerOnDisk(path_);
+    ASSERT_NE(h.logStart(), h.logEnd()) << "the log is still pending";
+    ASSERT_GE(readFile(path_).size(), h.logEnd());
+  }
+  {
+    QbxStore store;
+    ASSERT_EQ(store.open(path_, 0x42, ""), 0);
+    expectNewState(store);
+    store.enterWriterMode();
+    deleteEntry(store, find(store, *searchKey(2)));
+    insert(store, numberedEntry(2, 4, 33));
+    ASSERT_EQ(store.commit(), 0);
+    store.truncate();
+    store.close();
+  }
+  QbxStore reader;
+  ASSERT_EQ(reader.open(path_, 0x40, ""), 0);
+  expectNewState(reader);
+  for (std::uint32_t n = 2; n <= 260; n += 2) {
+    const QbxEntry* e = find(reader, *searchKey(n));
+    ASSERT_NE(e, nullptr) << n;
+    const EntryPtr expected = numberedEntry(n, 4, n == 2 ? 33 : 100);
+    EXPECT_TRUE(std::equal(e->all().begin(), e->all().end(), expected->all().begin(),
+                           expected->all().end()))
+        << n;
+  }
+  const FileHeader h = headerOnDisk(path_);
+  EXPECT_EQ(h.logStart(), h.logEnd());
+  EXPECT_EQ(readFile(path_).size(), h.logicalEnd());
 }
 
 TEST_F(InterruptedCommit, LogCutShortIsDropped) {

@@ -26,7 +26,7 @@ int QbxStore::prepare() {
   if (inTransaction_ || !changed_) return 0;
   if (!opened_) {
     abandon();
-    return disk_.pendingWriteError();
+    return disk_.takePendingWriteError();
   }
   // A log that readers still read through cannot be written over.
   if (!cache_.logMap().empty()) {
@@ -34,7 +34,7 @@ int QbxStore::prepare() {
     return platform::kErrorAccessDenied;
   }
   if (shared_ || denyWrite_) takeReaderArea();
-  FileHeader old = header_;
+  FileHeader old = headerAtOffsetZero();
   oldLogicalEnd_ = header_.logicalEnd();
 
   placePages();
@@ -59,25 +59,43 @@ int QbxStore::prepare() {
     header_.setLogEnd(static_cast<std::uint32_t>(headerAt + kHeaderSize));
     disk_.write(headerAt, header_.bytes());
   }
-  if (const int error = disk_.pendingWriteError(); error != 0) {
-    abandon();
-    return error;
-  }
-
+  // The log must be on the disk before the header at offset 0 points at it.
   disk_.flush();
-  if (const int error = disk_.pendingWriteError(); error != 0) {
+  if (const int error = disk_.takePendingWriteError(); error != 0) {
     abandon();
     return error;
   }
+  const FileHeader unpointed = old;
   old.setLogStart(header_.logStart());
   old.setLogEnd(header_.logEnd());
   disk_.write(0, old.bytes());
   disk_.flush();
-  if (const int error = disk_.pendingWriteError(); error != 0) {
+  if (const int error = disk_.takePendingWriteError(); error != 0) {
+    // The header at offset 0 may point at the new log now, wholly or in its
+    // first part (a short write), or may reach the disk later (a failed
+    // flush). The commit has failed, so the old header goes back: the file
+    // keeps its old state. Should that fail too, the log is complete and
+    // the file holds one state or the other.
+    disk_.write(0, unpointed.bytes());
+    disk_.flush();
+    disk_.clearPendingWriteError();
     abandon();
     return error;
   }
   return 0;
+}
+
+FileHeader QbxStore::headerAtOffsetZero() {
+  // The cached header already holds changes of this commit (the record
+  // number counter, a root page that has no slot yet): what offset 0 will
+  // point at the log is the header that describes the old state on disk.
+  // An empty file holds an empty store.
+  FileHeader onDisk;
+  if (disk_.read(0, onDisk.bytes()) != kHeaderSize) {
+    onDisk = FileHeader();
+    onDisk.setMagic();
+  }
+  return onDisk;
 }
 
 void QbxStore::placePages() {
@@ -140,10 +158,14 @@ int QbxStore::finish() {
   changed_ = false;
   if (!cleared) {
     // The header at offset 0 still points at the complete log: the next
-    // writer rolls it forward. This store reads the file again first.
+    // writer rolls it forward. This store ends its access, so that its next
+    // one reads the file again (and, as a writer, rolls the log forward)
+    // instead of reading pages whose homes may not have been written.
     header_.clearMagic();
     dropCache();
-    return disk_.pendingWriteError();
+    const int error = disk_.takePendingWriteError();
+    (void)endAccess();
+    return error;
   }
   return 0;
 }

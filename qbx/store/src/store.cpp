@@ -104,11 +104,32 @@ int QbxStore::refreshHeader(bool wait) {
     header_.setMagic();
     return 0;
   }
-  if (got < format::kHeaderSize || !onDisk.isSound()) return kRefreshInvalidHeader;
+  if (got < format::kHeaderSize || !onDisk.hasMagic()) return kRefreshInvalidHeader;
+  // A header pointing at a pending log may be one whose write at the end of
+  // a commit or roll forward was cut short (the new header in its first
+  // part, the old in the rest): of it only the log bounds count, since the
+  // complete log holds the new header. Any other header must pass every
+  // check.
+  const bool pending = onDisk.logStart() != onDisk.logEnd();
+  if (pending ? onDisk.logStart() >= format::kLockBase || onDisk.logEnd() >= format::kLockBase
+              : !onDisk.isSound()) {
+    return kRefreshInvalidHeader;
+  }
   if (header_.hasMagic() && header_.changeCount() >= onDisk.changeCount()) return 0;
   dropCache();
   header_ = onDisk;
-  if (header_.logStart() != header_.logEnd()) recoverPendingLog();
+  if (pending) {
+    // A recovery of this store that failed before left its error behind;
+    // nobody takes it, and it must not make this recovery skip its writes.
+    disk_.clearPendingWriteError();
+    recoverPendingLog();
+    // A dropped log leaves the header at offset 0 in charge.
+    if (!header_.isSound()) {
+      dropCache();
+      header_.clearMagic();
+      return kRefreshInvalidHeader;
+    }
+  }
   return 0;
 }
 
@@ -154,9 +175,11 @@ int QbxStore::endAccess() {
 void QbxStore::enterWriterMode() {
   if (readerMode_) (void)endAccess();
   readerMode_ = false;
-  // A reader that found a pending log read through it; a writer must first
-  // roll it forward, which the next refresh does once the header is stale.
+  // A reader that found a pending log read through it (as does a writer
+  // whose roll forward failed); a writer must first roll it forward, which
+  // the next access does: its refresh finds the header stale.
   if (!cache_.logMap().empty()) {
+    (void)endAccess();
     dropCache();
     header_.clearMagic();
   }

@@ -57,6 +57,13 @@ class QbxDiskFile {
 
   int pendingWriteError() const { return pendingWriteError_; }
   void clearPendingWriteError() { pendingWriteError_ = 0; }
+  // The pending write error, cleared: once a commit has reported it, later
+  // writes (a recovery, the next commit) must not be skipped for it.
+  int takePendingWriteError() {
+    const int error = pendingWriteError_;
+    pendingWriteError_ = 0;
+    return error;
+  }
   // Records a failure found before anything was written (the first one stays).
   void recordWriteError(int error) {
     if (pendingWriteError_ == 0) pendingWriteError_ = error;

@@ -135,6 +135,9 @@ class QbxStore {
   // Writes one block during prepare: into the log when its home lies inside
   // the old data, else at home.
   void writeBlock(std::span<const std::uint8_t> block, std::uint64_t home);
+  // The header as it stands at offset 0 (that of an empty store when the
+  // file is empty): the old state, which prepare points at the log.
+  FileHeader headerAtOffsetZero();
   void placePages();
   void writeDirtyPages();
 
