@@ -290,6 +290,29 @@ TEST_F(InterruptedCommit, ReadThroughOpensKeepTheLogForTheNextWriter) {
   EXPECT_EQ(readFile(path_).size(), h.logicalEnd());
 }
 
+// Of a header that points at a pending log only the log bounds are read
+// before the log is walked (its write may have been cut short); when the
+// log cannot be used, the rest of the header must pass every check.
+TEST_F(InterruptedCommit, PendingHeaderIsCheckedWhenItsLogIsDropped) {
+  Bytes bytes = readFile(path_);
+  FileHeader h = headerOnDisk(path_);
+  h.setRegionEnd(59, h.regionEnd(59) + 1);  // not a whole slot
+  std::copy(h.bytes().begin(), h.bytes().end(), bytes.begin());
+  {
+    std::ofstream out(path_, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+  }
+  {
+    QbxStore store;
+    ASSERT_EQ(store.open(path_, 0x12, ""), 0) << "the complete log holds a sound header";
+    expectNewState(store);
+  }
+  std::filesystem::resize_file(path_, h.logEnd() - 256);
+  QbxStore store;
+  EXPECT_EQ(store.open(path_, 0x12, ""), 36);
+}
+
 TEST_F(InterruptedCommit, LogCutShortIsDropped) {
   const FileHeader h = headerOnDisk(path_);
   std::filesystem::resize_file(path_, h.logEnd() - 256);
