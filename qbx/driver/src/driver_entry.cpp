@@ -236,9 +236,19 @@ int DriverEntry(int op, fileaccess::FileBlock* block, const std::intptr_t* args)
     file->lastError = result == kSilentRefusal ? 0 : result;
     const std::uint32_t actions = file->actions;
     if ((actions & kClearError) != 0) fileaccess::clearError();
-    if ((actions & kDiscardFile) != 0) {
+    if ((actions & kDiscardFile) != 0 && !file->orphaned) {
       call.reset();
+      // While its deferred build runs the file is only let go of by the
+      // FileBlock (orphaned), not freed.
+      const bool frees = (file->state & flag::building) == 0;
       discardFile(*block);
+      if (frees) file = nullptr;
+    }
+    // A file let go of from inside its deferred build is freed once the
+    // build's own call is over.
+    if (file != nullptr && file->orphaned && (file->state & flag::building) == 0) {
+      call.reset();
+      delete file;
     }
   }
 

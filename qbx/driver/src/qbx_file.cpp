@@ -45,6 +45,10 @@ void discardFile(fileaccess::FileBlock& block) {
   QbxFile* file = attachedFile(block);
   block.driverState = nullptr;
   fileaccess::removeFileInUse(block);
+  if (file != nullptr && (file->state & flag::building) != 0) {
+    file->orphaned = true;
+    return;
+  }
   delete file;
 }
 

@@ -42,10 +42,15 @@ int closeTable(QbxFile& file) {
     return 0;
   }
   store::QbxStore& s = file.table->store();
+  // The table lock goes with the table, also when other tables of the
+  // program keep the store open.
+  if ((file.state & flag::locked) != 0) s.unlockRecord(file.table->tableNumber());
   int result = s.commit();
   if (result == 0) s.truncate();
   s.enterReaderMode();
-  file.table.reset();
+  // Closed from inside its own deferred build, the table stays in memory
+  // until the build's call ends: the build is still reading it.
+  if ((file.state & flag::building) == 0) file.table.reset();
   return result;
 }
 

@@ -75,6 +75,10 @@ struct QbxFile : FileState {
 
   std::uint32_t deferredFlushes = 0;
   bool inView = false;
+  // Discarded (CLOSE, a failure) from inside its own deferred build: no
+  // longer the FileBlock's, but still in use by the BUILDevent call below,
+  // which frees it when it ends.
+  bool orphaned = false;
 
   // Per key (by key number): the key's own state word, where indexBuilt of
   // a dynamic index lives.
