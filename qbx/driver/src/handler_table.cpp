@@ -68,6 +68,21 @@ constexpr std::array<Handler, fileaccess::kDriverOpCount> makeTable() {
   set(kDuplicateKey, &handleDuplicateKey);
   set(kQueryKey, &handleQueryKey);
   set(kClear, &handleClear);
+
+  // Streaming, flushing, building and locking.
+  set(kStream, &handleStream);
+  set(kFlush, &handleFlush);
+  set(kInView, &handleInView);
+  set(kEndView, &handleEndView);
+  set(kLockFile, &handleLockFile);
+  set(kLockFileSec, &handleLockFileSec);
+  set(kUnlock, &handleUnlock);
+  set(kBuildFile, &handleBuildFile);
+  set(kBuildKey, &handleBuildKey);
+  set(kBuildDyn, &handleBuildDyn);
+  set(kBuildDynFilter, &handleBuildDynFilter);
+  set(kPack, &handlePack);
+  set(kBuildEvent, &handleBuildEvent);
   return t;
 }
 

@@ -72,6 +72,23 @@ int handleDuplicateKey(DriverCall& call);
 int handleQueryKey(DriverCall& call);
 int handleClear(DriverCall& call);
 
+// STREAM, FLUSH, INVIEW, ENDVIEW and the table lock (stream_lock_handlers.cpp).
+int handleStream(DriverCall& call);
+int handleFlush(DriverCall& call);
+int handleInView(DriverCall& call);
+int handleEndView(DriverCall& call);
+int handleLockFile(DriverCall& call);
+int handleLockFileSec(DriverCall& call);
+int handleUnlock(DriverCall& call);
+
+// The BUILD family, PACK and BUILDevent (build_handlers.cpp).
+int handleBuildFile(DriverCall& call);
+int handleBuildKey(DriverCall& call);
+int handleBuildDyn(DriverCall& call);
+int handleBuildDynFilter(DriverCall& call);
+int handlePack(DriverCall& call);
+int handleBuildEvent(DriverCall& call);
+
 // An address as the 32-bit numeric result: the address when it fits, else 0
 // (the text reply of SEND "REGISTER" carries it whole).
 std::int32_t addressResult(const void* address);
