@@ -50,6 +50,9 @@ store::EntryPtr QbxTable::recordEntry(std::uint32_t n) const {
 int QbxTable::add(bool deferKeys) {
   store::QbxStore& s = *use_;
   s.enterWriterMode();
+  if (memos_ != nullptr) {
+    if (const int error = memos_->check(); error != 0) return error;
+  }
   // A failed add still uses up its number: numbers are never given twice.
   const std::uint32_t n = drawNumber(s);
   const std::span<const std::uint8_t> image = recordBuffer();
@@ -99,22 +102,21 @@ int QbxTable::fetch(const store::QbxEntry* entry) {
   return kOk;
 }
 
-void QbxTable::afterProgramFetch(int result) {
+int QbxTable::afterProgramFetch(int result) {
   if (result == kOk) {
     if ((flags_ & kNoMemoRequested) != 0) {
       flags_ |= kMemosNotLoaded;
     } else if (memos_ != nullptr) {
-      memos_->load(current_);
+      result = memos_->load(current_);
     }
   }
   // A record held elsewhere keeps the requests for the retry.
   if (result != kErrRecordHeld) clearRequests();
+  return result;
 }
 
 int QbxTable::fetchForProgram(const store::QbxEntry* entry) {
-  const int result = fetch(entry);
-  afterProgramFetch(result);
-  return result;
+  return afterProgramFetch(fetch(entry));
 }
 
 int QbxTable::getByNumber(std::uint32_t recordNumber) {
@@ -144,6 +146,12 @@ int QbxTable::replace() {
     return kErrRecordNotAvailable;
   }
   const std::uint32_t n = current_;
+  if (memos_ != nullptr && (flags_ & kMemosNotLoaded) == 0) {
+    if (const int error = memos_->check(); error != 0) {
+      flags_ &= static_cast<std::uint16_t>(~kWatching);
+      return error;
+    }
+  }
   if ((flags_ & kHeld) == 0) {
     if (s.diskFile().lockRecord(n) != 0) {
       flags_ &= static_cast<std::uint16_t>(~kWatching);

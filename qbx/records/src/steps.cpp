@@ -243,7 +243,7 @@ int QbxTable::step(StepMode mode, Direction direction) {
       }
     }
     moveToCandidate(from);
-    if (mode == StepMode::kFetch) afterProgramFetch(kOk);
+    if (mode == StepMode::kFetch) return afterProgramFetch(kOk);
     clearRequests();
     return kOk;
   }

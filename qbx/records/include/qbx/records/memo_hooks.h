@@ -9,9 +9,12 @@ namespace qbx::records {
 class MemoHooks {
  public:
   virtual ~MemoHooks() = default;
+  // Before an add or a replace changes anything: 0, or the error that
+  // refuses the memo values as they stand (a blob too large to store).
+  [[nodiscard]] virtual int check() = 0;
   // A fetch for the program without NOMEMO: read the record's memos into
-  // their buffers.
-  virtual void load(std::uint32_t recordNumber) = 0;
+  // their buffers. 0, or 8 when a blob's block cannot be had.
+  [[nodiscard]] virtual int load(std::uint32_t recordNumber) = 0;
   // A fetch with WATCH: keep what is needed to tell at the next replace
   // whether the stored memos changed meanwhile.
   virtual void watch(std::uint32_t recordNumber) = 0;

@@ -192,7 +192,9 @@ class QbxTable {
   [[nodiscard]] int fetch(const store::QbxEntry* entry);
   // A fetch for the program: memos and requests afterwards.
   [[nodiscard]] int fetchForProgram(const store::QbxEntry* entry);
-  void afterProgramFetch(int result);
+  // Loads the memos after a fetch (unless NOMEMO) and clears the requests;
+  // the fetch's result, or the load's error.
+  [[nodiscard]] int afterProgramFetch(int result);
   // PUT once the record is locked: steps from the stored image on.
   [[nodiscard]] int replaceLocked(std::uint32_t n);
   // The data record of number n, or none. Valid until the next tree call.
