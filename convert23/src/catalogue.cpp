@@ -152,16 +152,16 @@ void declareLayout(CatalogueLayout& layout, fileaccess::FileBlock& file, std::st
   layout.record.assign(layout.clearedImage.begin(), layout.clearedImage.end());
 
   for (std::size_t i = 0; i < kKeyCount; ++i) {
-    const KeySpec& spec = kKeys[i];
-    layout.keyLabels[i] = std::string(prefix) + ":" + std::string(spec.name);
+    const KeySpec& declared = kKeys[i];
+    layout.keyLabels[i] = std::string(prefix) + ":" + std::string(declared.name);
     const auto count = static_cast<std::uint8_t>(std::count_if(
-        spec.components.begin(), spec.components.end(), [](std::int32_t c) { return c != 0; }));
-    layout.components[i] = spec.components;
+        declared.components.begin(), declared.components.end(), [](std::int32_t c) { return c != 0; }));
+    layout.components[i] = declared.components;
     KeyDesc& key = layout.keys[i];
     key = KeyDesc{};
     key.label = layout.keyLabels[i].data();
     key.labelLength = static_cast<std::int32_t>(layout.keyLabels[i].size());
-    key.keyFlags = spec.flags;
+    key.keyFlags = declared.flags;
     key.componentCount = count;
     key.components = count != 0 ? layout.components[i].data() : nullptr;
     key.declaringFile = &file;

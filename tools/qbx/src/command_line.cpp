@@ -24,7 +24,7 @@ struct OptionSpec {
 };
 
 const std::vector<OptionSpec>& optionSpecs() {
-  static const std::vector<OptionSpec> specs = {
+  static const std::vector<OptionSpec> knownOptions = {
       {"--password",
        true,
        {Action::kInfo, Action::kTables, Action::kSchema, Action::kDump, Action::kCheck}},
@@ -37,7 +37,7 @@ const std::vector<OptionSpec>& optionSpecs() {
       {"--layout", true, {Action::kSample}},
       {"--force", false, {Action::kSample}},
   };
-  return specs;
+  return knownOptions;
 }
 
 Command usageError(std::string message) {
@@ -166,19 +166,19 @@ Command parseCommand(std::span<const std::string_view> args) {
     }
     const std::size_t eq = arg.find('=');
     const std::string_view name = arg.substr(0, eq);
-    const OptionSpec* spec = nullptr;
+    const OptionSpec* matched = nullptr;
     for (const OptionSpec& s : optionSpecs()) {
-      if (s.name == name) spec = &s;
+      if (s.name == name) matched = &s;
     }
-    if (spec == nullptr) return usageError("unknown option \"" + std::string(name) + "\"");
+    if (matched == nullptr) return usageError("unknown option \"" + std::string(name) + "\"");
     bool forThis = false;
-    for (Action a : spec->commands) forThis = forThis || a == c.action;
+    for (Action a : matched->commands) forThis = forThis || a == c.action;
     if (!forThis) {
       return usageError(std::string(commandName(c.action)) + " takes no option " +
                         std::string(name));
     }
     std::string_view value;
-    if (spec->takesValue) {
+    if (matched->takesValue) {
       if (eq != std::string_view::npos) {
         value = arg.substr(eq + 1);
       } else if (i + 1 < args.size()) {
