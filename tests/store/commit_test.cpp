@@ -8,12 +8,16 @@
 #include <climits>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <span>
 
+#include "platform/endian.h"
 #include "qbx/store/consistency_check.h"
 #include "qbx/store/entry_tree.h"
 #include "store_test_util.h"
 #include "support/child_process.h"
 #include "support/fault_file.h"
+#include "write_trace.h"
 
 namespace qbx::store {
 namespace {
@@ -153,7 +157,8 @@ TEST(Commit, KilledAfterTheFirstPrepareOfANewFile) {
   ASSERT_TRUE(child.wait().exitedWith(0));
   const FileHeader pending = headerOnDisk(path);
   ASSERT_NE(pending.logStart(), pending.logEnd());
-  EXPECT_EQ(pending.changeCount(), 0) << "the file held no tree before";
+  EXPECT_EQ(pending.recordCounter()[3], 0) << "offset 0 keeps the old state but for the log";
+  EXPECT_TRUE(pending.isSound());
   for (const unsigned flags : {0x40u, 0x42u}) {
     SCOPED_TRACE(flags);
     QbxStore store;
@@ -165,6 +170,45 @@ TEST(Commit, KilledAfterTheFirstPrepareOfANewFile) {
   }
   const FileHeader after = headerOnDisk(path);
   EXPECT_EQ(after.logStart(), after.logEnd());
+}
+
+// A program that holds the old state in its cache sees, at its next access,
+// the commit another program prepared before it died, as a new reader does;
+// as a writer it rolls that commit forward before its own.
+TEST(Commit, APreparedCommitOfAnotherProgramIsSeenAtTheNextAccess) {
+  support::TempDir dir;
+  const std::string path = dir.file("a.QBX");
+  {
+    auto writer = openWriter(path);
+    for (std::uint32_t n = 1; n <= 50; ++n) insert(*writer, numberedEntry(n, 4, 100));
+  }
+  QbxStore longLived;
+  ASSERT_EQ(longLived.open(path, 0x42, ""), 0);
+  for (std::uint32_t n = 1; n <= 50; ++n) ASSERT_NE(find(longLived, *searchKey(n)), nullptr);
+  ASSERT_EQ(longLived.endAccess(), 0);
+
+  support::ChildProcess child([&](support::ChildChannel&) {
+    QbxStore& store = *new QbxStore;  // never closed: closing would finish
+    if (store.open(path, 0x42, "") != 0) return 1;
+    store.enterWriterMode();
+    deleteEntry(store, find(store, *searchKey(1)));
+    for (std::uint32_t n = 51; n <= 60; ++n) insert(store, numberedEntry(n, 4, 100));
+    return store.prepare() == 0 ? 0 : 2;
+  });
+  ASSERT_TRUE(child.wait().exitedWith(0));
+
+  EXPECT_EQ(find(longLived, *searchKey(1)), nullptr);
+  EXPECT_NE(find(longLived, *searchKey(55)), nullptr);
+  ASSERT_EQ(longLived.endAccess(), 0);
+  longLived.enterWriterMode();
+  insert(longLived, numberedEntry(61));
+  ASSERT_EQ(longLived.commit(), 0);
+  longLived.close();
+  QbxStore reader;
+  ASSERT_EQ(reader.open(path, 0x40, ""), 0);
+  for (std::uint32_t n = 1; n <= 61; ++n)
+    EXPECT_EQ(find(reader, *searchKey(n)) != nullptr, n != 1) << n;
+  expectConsistent(reader);
 }
 
 // A file of 200 entries, then a child process that changes it and dies
@@ -335,6 +379,97 @@ TEST_F(InterruptedCommit, LogCutShortIsDropped) {
   EXPECT_NE(find(reader, *searchKey(1)), nullptr);
   expectConsistent(reader);
 }
+
+// A log whose blocks cannot be trusted is dropped, by a reader and by a
+// writer alike: the file opens in its old state, and the walk never loops
+// or leaves the log.
+struct LogDamage {
+  const char* name;
+  // Changes the file's bytes; h is the header at offset 0.
+  std::function<void(Bytes&, const FileHeader& h)> apply;
+};
+
+class DamagedLog : public InterruptedCommit, public ::testing::WithParamInterface<LogDamage> {};
+
+TEST_P(DamagedLog, IsDropped) {
+  Bytes bytes = readFile(path_);
+  GetParam().apply(bytes, headerOnDisk(path_));
+  {
+    std::ofstream out(path_, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+  }
+  for (const bool writer : {false, true}) {
+    SCOPED_TRACE(writer ? "writer" : "reader");
+    QbxStore store;
+    ASSERT_EQ(store.open(path_, 0x42, ""), 0);
+    if (writer) store.enterWriterMode();
+    for (std::uint32_t n = 1; n <= 260; ++n) {
+      ASSERT_EQ(find(store, *searchKey(n)) != nullptr, n <= 200) << n;
+    }
+    expectConsistent(store);
+  }
+  // A writer's commit never writes its log over the dropped one while the
+  // header at offset 0 still points at it.
+  QbxStore writer;
+  ASSERT_EQ(writer.open(path_, 0x42, ""), 0);
+  writer.enterWriterMode();
+  insert(writer, numberedEntry(999));
+  {
+    WriteTrace trace(path_);
+    ASSERT_EQ(writer.commit(), 0);
+    for (const std::string& v : trace.violations()) ADD_FAILURE() << v;
+  }
+  const FileHeader after = headerOnDisk(path_);
+  EXPECT_EQ(after.logStart(), after.logEnd());
+  EXPECT_NE(find(writer, *searchKey(999)), nullptr);
+  EXPECT_NE(find(writer, *searchKey(1)), nullptr);
+  expectConsistent(writer);
+}
+
+// The first block of the log, and the header block at its end.
+std::span<std::uint8_t> firstBlock(Bytes& b, const FileHeader& h) {
+  return std::span<std::uint8_t>(b).subspan(h.logStart(), 512);
+}
+std::span<std::uint8_t> headerBlock(Bytes& b, const FileHeader& h) {
+  return std::span<std::uint8_t>(b).subspan(h.logEnd() - 512, 512);
+}
+void setLogEnd(Bytes& b, std::uint32_t end) { platform::storeLe32(b, 10, end); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Damages, DamagedLog,
+    ::testing::Values(
+        LogDamage{
+            "ZeroLength",
+            [](Bytes& b, const FileHeader& h) { platform::storeLe16(firstBlock(b, h), 4, 0); }},
+        LogDamage{
+            "LengthBelowAPageHeader",
+            [](Bytes& b, const FileHeader& h) { platform::storeLe16(firstBlock(b, h), 4, 12); }},
+        LogDamage{
+            "LengthAboveTheLargestPage",
+            [](Bytes& b, const FileHeader& h) { platform::storeLe16(firstBlock(b, h), 4, 15105); }},
+        LogDamage{
+            "HomeOffPageBoundary",
+            [](Bytes& b, const FileHeader& h) { platform::storeLe32(firstBlock(b, h), 0, 513); }},
+        LogDamage{
+            "HomeInsideTheHeader",
+            [](Bytes& b, const FileHeader& h) { platform::storeLe32(firstBlock(b, h), 0, 256); }},
+        LogDamage{"HomeInTheLockBytes",
+                  [](Bytes& b, const FileHeader& h) {
+                    platform::storeLe32(firstBlock(b, h), 0, 0x80000000u);
+                  }},
+        LogDamage{
+            "HeaderBlockOfWrongLength",
+            [](Bytes& b, const FileHeader& h) { platform::storeLe16(headerBlock(b, h), 4, 256); }},
+        LogDamage{"HeaderBlockWithoutMagic",
+                  [](Bytes& b, const FileHeader& h) { headerBlock(b, h)[14] = 'x'; }},
+        LogDamage{"BlockRunsPastTheLogEnd",
+                  [](Bytes& b, const FileHeader& h) { setLogEnd(b, h.logEnd() - 256); }},
+        LogDamage{"NoHeaderBlock",
+                  [](Bytes& b, const FileHeader& h) { setLogEnd(b, h.logEnd() - 512); }},
+        LogDamage{"LogEndBeforeLogStart",
+                  [](Bytes& b, const FileHeader& h) { setLogEnd(b, h.logStart() - 256); }}),
+    [](const auto& param) { return std::string(param.param.name); });
 
 }  // namespace
 }  // namespace qbx::store

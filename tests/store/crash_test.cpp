@@ -9,7 +9,6 @@
 // QBX_LONG_TESTS=1 runs a much longer campaign of random kills.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -17,12 +16,12 @@
 #include <random>
 #include <thread>
 
-#include "platform/io_hooks.h"
 #include "qbx/store/entry_tree.h"
 #include "store_state.h"
 #include "store_test_util.h"
 #include "support/child_process.h"
 #include "support/fault_file.h"
+#include "write_trace.h"
 
 namespace qbx::store {
 namespace {
@@ -73,37 +72,21 @@ int runSteps(const std::string& path, const std::function<void(int)>& onStep) {
   return 0;
 }
 
-// The writes and flushes of a run in the order they happen, recorded by I/O
-// hooks of this test.
-struct IoEvent {
-  bool flush = false;
-  std::uint64_t offset = 0;  // of a write
-};
-std::vector<IoEvent>* recording = nullptr;
-
-ssize_t recordPwrite(int fd, const void* buffer, std::size_t length, off_t offset) {
-  recording->push_back({false, static_cast<std::uint64_t>(offset)});
-  return ::pwrite(fd, buffer, length, offset);
-}
-int recordFdatasync(int fd) {
-  recording->push_back({true, 0});
-  return ::fdatasync(fd);
-}
-const platform::IoHooks kRecordingHooks = {::pread, recordPwrite, recordFdatasync, ::ftruncate};
-
+// The writes and flushes of a run in the order they happen, and where each
+// step began among them.
 struct Trace {
-  std::vector<IoEvent> events;
+  std::vector<WriteTrace::Event> events;
   std::vector<std::size_t> stepStart;  // index of the first event of step k + 1
 };
 
 Trace traceRun(const std::string& path) {
   Trace trace;
-  recording = &trace.events;
-  platform::setIoHooks(&kRecordingHooks);
-  const int result = runSteps(path, [&](int) { trace.stepStart.push_back(trace.events.size()); });
-  platform::setIoHooks(nullptr);
-  recording = nullptr;
+  WriteTrace recording(path);
+  const int result =
+      runSteps(path, [&](int) { trace.stepStart.push_back(recording.events().size()); });
   EXPECT_EQ(result, 0);
+  for (const std::string& v : recording.violations()) ADD_FAILURE() << v;
+  trace.events = recording.events();
   return trace;
 }
 

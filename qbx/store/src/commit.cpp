@@ -35,6 +35,27 @@ int QbxStore::prepare() {
   }
   if (shared_ || denyWrite_) takeReaderArea();
   FileHeader old = headerAtOffsetZero();
+  if (old.logStart() != old.logEnd()) {
+    // The header at offset 0 still points at a log that was dropped (cut
+    // short, or of a multi-file commit that did not complete). This
+    // commit's log may be written over the same bytes; should the program
+    // die before pointing at it, a walk within the old bounds could join
+    // blocks of both logs. So it points at no log first.
+    disk_.clearPendingWriteError();
+    const std::uint64_t end = old.logicalEnd();
+    if (end >= kLockBase) {
+      abandon();
+      return platform::kErrorDiskFull;
+    }
+    old.setLogStart(static_cast<std::uint32_t>(end));
+    old.setLogEnd(static_cast<std::uint32_t>(end));
+    disk_.write(0, old.bytes());
+    disk_.flush();
+    if (const int error = disk_.takePendingWriteError(); error != 0) {
+      abandon();
+      return error;
+    }
+  }
   oldLogicalEnd_ = header_.logicalEnd();
 
   placePages();
@@ -68,6 +89,10 @@ int QbxStore::prepare() {
   const FileHeader unpointed = old;
   old.setLogStart(header_.logStart());
   old.setLogEnd(header_.logEnd());
+  // Raised, so that other programs holding the old state in their caches
+  // see at their next access that the file has changed and read it again,
+  // through the log.
+  old.raiseChangeCount();
   disk_.write(0, old.bytes());
   disk_.flush();
   if (const int error = disk_.takePendingWriteError(); error != 0) {
