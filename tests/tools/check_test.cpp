@@ -87,6 +87,13 @@ TEST_F(CheckTest, APageThatCannotBeDecoded) {
   EXPECT_TRUE(run.status.exitedWith(1)) << run.out;
   EXPECT_TRUE(contains(run.out, "internal error"));
   EXPECT_TRUE(contains(run.out, "count.qbx: "));
+  // The commands that read the tree say so with the error and its internal
+  // number.
+  for (const char* command : {"tables", "dump"}) {
+    const QbxRun other = runQbx({command, "count.qbx"}, dir_.path());
+    EXPECT_TRUE(other.status.exitedWith(1)) << command << ": " << other.status.describe();
+    EXPECT_TRUE(contains(other.err, "error 90 File System Error (internal error ")) << command;
+  }
 }
 
 TEST_F(CheckTest, AFileCutShort) {
@@ -96,6 +103,33 @@ TEST_F(CheckTest, AFileCutShort) {
   const QbxRun run = check("short.qbx");
   EXPECT_TRUE(run.status.exitedWith(1)) << run.out;
   EXPECT_TRUE(contains(run.out, "the file ends at 600, before its logical end"));
+}
+
+TEST_F(CheckTest, AnEncryptedFileNeedsItsPassword) {
+  ASSERT_EQ(writePeople(dir_.file("secret.qbx"), samplePeople(), "Sesame"), 0);
+  EXPECT_TRUE(findAll(readBytes(dir_.file("secret.qbx")), "Lovelace").empty());
+  const QbxRun run = runQbx({"check", "secret.qbx", "--password", "Sesame"}, dir_.path());
+  EXPECT_TRUE(run.status.exitedWith(0)) << run.out << run.err;
+  EXPECT_TRUE(contains(run.out, "0 problems"));
+  const QbxRun dump = runQbx({"dump", "secret.qbx", "--password=Sesame"}, dir_.path());
+  EXPECT_TRUE(dump.status.exitedWith(0)) << dump.err;
+  EXPECT_TRUE(contains(dump.out, "\nAda Lovelace,"));
+  const QbxRun schema = runQbx({"schema", "secret.qbx", "--password=Sesame"}, dir_.path());
+  EXPECT_TRUE(contains(schema.out, "FILE,DRIVER('QUILLBOX'),OWNER(******),NAME("));
+  EXPECT_FALSE(contains(schema.out, "Sesame"));
+
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"check", "secret.qbx"},
+        std::vector<std::string>{"check", "secret.qbx", "--password", "sesame"}}) {
+    const QbxRun refused = runQbx(args, dir_.path());
+    EXPECT_TRUE(refused.status.exitedWith(1)) << refused.out;
+    EXPECT_TRUE(contains(refused.out, "error 36 Invalid Data File"));
+    EXPECT_TRUE(contains(
+        refused.out, args.size() == 2 ? "or one that needs a password" : "or not this password's"));
+  }
+  const QbxRun info = runQbx({"info", "secret.qbx"}, dir_.path());
+  EXPECT_TRUE(info.status.exitedWith(1));
+  EXPECT_TRUE(contains(info.err, "error 36 Invalid Data File"));
 }
 
 // Every byte of the file flipped in turn, in a copy: no command crashes or

@@ -133,6 +133,10 @@ TEST_F(PeopleFileTest, TablesListsEveryTableOfTheFile) {
             "[{\"name\":\"FRIENDS\",\"number\":7,\"records\":2},"
             "{\"name\":\"UNNAMED\",\"number\":1,\"records\":5}]\n");
 
+  const QbxRun check = qbx({"check", "people.qbx"});
+  EXPECT_TRUE(check.status.exitedWith(0)) << check.out;
+  EXPECT_TRUE(contains(check.out, "2 tables, 7 records, 21 key entries)"));
+
   // With two tables, dump needs to be told which one (UNNAMED is the default).
   const QbxRun dump = qbx({"dump", "people.qbx", "friends", "--format", "jsonl"});
   ASSERT_TRUE(dump.status.exitedWith(0)) << dump.err;

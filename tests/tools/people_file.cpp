@@ -84,8 +84,11 @@ namespace {
 // The declaration of the people table and the calls on it.
 class PeopleTable {
  public:
-  explicit PeopleTable(const std::string& name)
-      : stream_(peopleStream()), record_(kPersonLength, ' '), name_(name.begin(), name.end()) {
+  explicit PeopleTable(const std::string& name, const std::string& password = {})
+      : stream_(peopleStream()),
+        record_(kPersonLength, ' '),
+        name_(name.begin(), name.end()),
+        owner_(password) {
     const std::uint32_t flags[] = {
         0, fileaccess::kKeyDup | fileaccess::kKeyOpt | fileaccess::kKeyNocase, fileaccess::kKeyDup};
     const char* labels[] = {"P:NAMEKEY", "P:CITYKEY", "P:VALUEKEY"};
@@ -103,6 +106,11 @@ class PeopleTable {
     block_.name = name_.data();
     block_.nameLength = static_cast<std::int32_t>(name_.size());
     block_.attributes = fileaccess::kAttrCreate;
+    if (!owner_.empty()) {
+      block_.owner = owner_.data();
+      block_.ownerLength = static_cast<std::int32_t>(owner_.size());
+      block_.attributes |= fileaccess::kAttrEncrypt;
+    }
     block_.recordLength = kPersonLength;
     block_.recordDesc = stream_.data();
     block_.recordBuffer = record_.data();
@@ -139,6 +147,7 @@ class PeopleTable {
   std::vector<std::uint8_t> stream_;
   std::vector<std::uint8_t> record_;
   std::vector<char> name_;
+  std::string owner_;
   const std::array<std::vector<std::int32_t>, 3> components_ = {
       std::vector<std::int32_t>{1}, std::vector<std::int32_t>{2, 1}, std::vector<std::int32_t>{-3}};
   fileaccess::FileBlock block_;
@@ -148,8 +157,9 @@ class PeopleTable {
 
 }  // namespace
 
-int writePeople(const std::string& name, const std::vector<Person>& people) {
-  PeopleTable table(name);
+int writePeople(const std::string& name, const std::vector<Person>& people,
+                const std::string& password) {
+  PeopleTable table(name, password);
   if (const int result = table.call(DriverOp::kCreate); result != 0) return result;
   if (const int result = table.call(DriverOp::kOpen, std::int32_t{0x22}); result != 0) {
     return result;

@@ -44,8 +44,10 @@ std::vector<Person> samplePeople();
 
 // Writes the people into the table (a name of FILE or FILE\!TABLE; an
 // existing table of that name is replaced) by CREATE, OPEN, ADD of each and
-// CLOSE: 0 or the first error posted.
-int writePeople(const std::string& name, const std::vector<Person>& people);
+// CLOSE: 0 or the first error posted. With a password the file is
+// encrypted.
+int writePeople(const std::string& name, const std::vector<Person>& people,
+                const std::string& password = {});
 
 // Opens the table for writing, streamed, adds the people and prepares the
 // commit without finishing it, for a child process that then dies: the file
