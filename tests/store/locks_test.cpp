@@ -43,6 +43,8 @@ platform::File lockHolder(const std::string& path) {
   return file;
 }
 
+bool rangeLocked(const std::string& path, std::uint64_t offset, std::uint64_t length);
+
 bool sendSlot(support::ChildChannel& channel, int slot) {
   return channel.send(static_cast<char>(slot & 0xFF)) && channel.send(static_cast<char>(slot >> 8));
 }
@@ -321,6 +323,19 @@ TEST(RecordLocks, LockedByteRefusesAnotherProcessAtOnce) {
   store.unlockRecord(7);
   child.channel().send('x');
   EXPECT_TRUE(child.wait().exitedWith(0));
+}
+
+TEST(RecordLocks, TheLastRecordNumberLocksFarAboveFourGigabytes) {
+  support::TempDir dir;
+  const std::string path = makeFile(dir);
+  QbxStore store;
+  ASSERT_EQ(store.open(path, kOpenSharedReadWrite, ""), 0);
+  ASSERT_EQ(store.lockRecord(0xFDFFFFFFu), 0);
+  EXPECT_TRUE(store.diskFile().file().holds(0x17E000400u, 1));
+  EXPECT_TRUE(rangeLocked(path, 0x17E000400u, 1));
+  EXPECT_FALSE(rangeLocked(path, 0xFE000400u, 1)) << "no 32-bit wrap";
+  store.unlockRecord(0xFDFFFFFFu);
+  EXPECT_FALSE(rangeLocked(path, 0x17E000400u, 1));
 }
 
 TEST(RecordLocks, ReleaseAllLocksLetsGoOfEverything) {
