@@ -131,7 +131,7 @@ void expectValue(const std::string& path, const std::string& expected) {
 
 struct JoinCase {
   const char* name;
-  const char* first;   // data files, relative to the test directory
+  const char* first;  // data files, relative to the test directory
   const char* second;
   std::vector<const char*> recorded;  // control files, relative to it
 };
@@ -161,13 +161,15 @@ TEST_P(JoinRecords, EachDirectoryOnce) {
 
 INSTANTIATE_TEST_SUITE_P(
     Paths, JoinRecords,
-    ::testing::Values(JoinCase{"OneDirectory", "a/one.QBX", "a/two.QBX", {"a/quillbox.tcf"}},
-                      JoinCase{"TwoDirectories", "a/one.QBX", "b/two.QBX",
-                               {"a/quillbox.tcf", "b/quillbox.tcf"}},
-                      JoinCase{"DotInPath", "a/one.QBX", "a/./two.QBX", {"a/quillbox.tcf"}},
-                      JoinCase{"LinkedDirectory", "a/one.QBX", "link/two.QBX", {"a/quillbox.tcf"}},
-                      JoinCase{"CaseMakesAnotherDirectory", "a/one.QBX", "A/two.QBX",
-                               {"a/quillbox.tcf", "A/quillbox.tcf"}}),
+    ::testing::Values(
+        JoinCase{"OneDirectory", "a/one.QBX", "a/two.QBX", {"a/quillbox.tcf"}},
+        JoinCase{"TwoDirectories", "a/one.QBX", "b/two.QBX", {"a/quillbox.tcf", "b/quillbox.tcf"}},
+        JoinCase{"DotInPath", "a/one.QBX", "a/./two.QBX", {"a/quillbox.tcf"}},
+        JoinCase{"LinkedDirectory", "a/one.QBX", "link/two.QBX", {"a/quillbox.tcf"}},
+        JoinCase{"CaseMakesAnotherDirectory",
+                 "a/one.QBX",
+                 "A/two.QBX",
+                 {"a/quillbox.tcf", "A/quillbox.tcf"}}),
     [](const auto& param) { return std::string(param.param.name); });
 
 TEST(Join, SetControlFileRecordsNoDefaults) {
@@ -463,10 +465,10 @@ struct KillCase {
   Layout layout;
   CommitStep step;  // where the kill is armed
   Kill how;
-  int n;  // the write or flush that kills, counted from the step
+  int n;                    // the write or flush that kills, counted from the step
   bool removeControlFiles;  // after the kill
-  const char* first;   // k of the first joined file afterwards
-  const char* second;  // k of the second
+  const char* first;        // k of the first joined file afterwards
+  const char* second;       // k of the second
 };
 
 const KillCase* killCase = nullptr;
@@ -517,7 +519,8 @@ TEST_P(KilledCommit, LeavesEveryFileInOneState) {
   const support::ChildStatus status = child.wait();
   ASSERT_TRUE(status.killedBy(SIGKILL)) << status.describe();
   if (c.removeControlFiles) {
-    for (const char* tcf : {"a/quillbox.tcf", "b/quillbox.tcf", "ctl.tcf"}) fs::remove(dir_.file(tcf));
+    for (const char* tcf : {"a/quillbox.tcf", "b/quillbox.tcf", "ctl.tcf"})
+      fs::remove(dir_.file(tcf));
   }
   expectValue(paths_[0], c.first);
   expectValue(paths_[1], c.second);
@@ -527,12 +530,12 @@ INSTANTIATE_TEST_SUITE_P(
     Steps, KilledCommit,
     ::testing::Values(
         // Every prepare flushes twice: the third flush is the second member's.
-        KillCase{"InSecondPrepare", Layout::kOneDefault, CommitStep::kNumberListed, Kill::kAtFlush, 3,
+        KillCase{"InSecondPrepare", Layout::kOneDefault, CommitStep::kNumberListed, Kill::kAtFlush,
+                 3, false, "old", "old"},
+        KillCase{"AfterPrepare", Layout::kOneDefault, CommitStep::kMembersPrepared, Kill::kNow, 0,
                  false, "old", "old"},
-        KillCase{"AfterPrepare", Layout::kOneDefault, CommitStep::kMembersPrepared, Kill::kNow, 0, false,
-                 "old", "old"},
-        KillCase{"AfterPrepareSetPath", Layout::kSetPath, CommitStep::kMembersPrepared, Kill::kNow, 0,
-                 false, "old", "old"},
+        KillCase{"AfterPrepareSetPath", Layout::kSetPath, CommitStep::kMembersPrepared, Kill::kNow,
+                 0, false, "old", "old"},
         KillCase{"AtFirstWriteOfRemoval", Layout::kOneDefault, CommitStep::kMembersPrepared,
                  Kill::kAtWrite, 1, false, "old", "old"},
         // The removal is prepared (flushes 1 and 2) and dies clearing its
@@ -543,15 +546,15 @@ INSTANTIATE_TEST_SUITE_P(
         // directory done first keeps its new state, the other does not.
         KillCase{"BetweenTwoControlFiles", Layout::kTwoDefaults, CommitStep::kMembersPrepared,
                  Kill::kAtFlush, 3, false, "new", "old"},
-        KillCase{"AfterRemoval", Layout::kOneDefault, CommitStep::kNumberRemoved, Kill::kNow, 0, false,
-                 "new", "new"},
+        KillCase{"AfterRemoval", Layout::kOneDefault, CommitStep::kNumberRemoved, Kill::kNow, 0,
+                 false, "new", "new"},
         KillCase{"AfterRemovalSetPath", Layout::kSetPath, CommitStep::kNumberRemoved, Kill::kNow, 0,
                  false, "new", "new"},
         KillCase{"TornWriteInFinish", Layout::kTwoDefaults, CommitStep::kNumberRemoved,
                  Kill::kAtTornWrite, 2, false, "new", "new"},
         // A marker whose control file no longer exists: the old state.
-        KillCase{"ControlFileGone", Layout::kOneDefault, CommitStep::kNumberRemoved, Kill::kNow, 0, true,
-                 "old", "old"}),
+        KillCase{"ControlFileGone", Layout::kOneDefault, CommitStep::kNumberRemoved, Kill::kNow, 0,
+                 true, "old", "old"}),
     [](const auto& param) { return std::string(param.param.name); });
 
 // ---------------------------------------------------------------------------
@@ -662,7 +665,8 @@ TEST_F(PendingMarker, RefusedByRightsDoesNotHang) {
   fs::permissions(control, fs::perms::none);
   fs::permissions(dir_.path(), fs::perms::all);
   fs::permissions(data_, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
-                             fs::perms::group_write | fs::perms::others_read | fs::perms::others_write);
+                             fs::perms::group_write | fs::perms::others_read |
+                             fs::perms::others_write);
   // Rights do not stop root: the child runs as nobody when it can.
   support::ChildProcess child([&](support::ChildChannel&) {
     if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) return 3;
@@ -690,7 +694,8 @@ TEST_F(PendingMarker, SharingConflictIsWaitedOut) {
   ASSERT_TRUE(holder.channel().expect('h', 10s));
   {
     QbxStore probe;
-    EXPECT_EQ(probe.open(control, kControlConsultOpenFlags, ""), 5) << "the holder must exclude readers";
+    EXPECT_EQ(probe.open(control, kControlConsultOpenFlags, ""), 5)
+        << "the holder must exclude readers";
   }
   // Had the refusal counted as a failed open, the log would be dropped.
   auto store = openStore(data_);

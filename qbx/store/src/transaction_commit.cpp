@@ -158,7 +158,8 @@ std::vector<std::string> QbxTransaction::controlFiles(const std::vector<QbxStore
   // been cleared since, so their directories' control files serve too.
   for (QbxStore* member : changed) {
     std::string path = defaultControlFilePath(member->diskFile().path());
-    if (std::find(paths.begin(), paths.end(), path) == paths.end()) paths.push_back(std::move(path));
+    if (std::find(paths.begin(), paths.end(), path) == paths.end())
+      paths.push_back(std::move(path));
   }
   return paths;
 }
