@@ -172,6 +172,44 @@ TEST(Commit, KilledAfterTheFirstPrepareOfANewFile) {
   EXPECT_EQ(after.logStart(), after.logEnd());
 }
 
+// The log of an enciphered file holds enciphered blocks: readers read
+// through it and a writer copies it home with the key.
+TEST(Commit, KilledAfterPrepareOfAnEncipheredFile) {
+  support::TempDir dir;
+  const std::string path = dir.file("secret.QBX");
+  {
+    QbxStore store;
+    ASSERT_EQ(store.open(path, 0x112, "owner"), 0);
+    store.enterWriterMode();
+    for (std::uint32_t n = 1; n <= 100; ++n) insert(store, numberedEntry(n, 4, 100));
+  }
+  support::ChildProcess child([&](support::ChildChannel&) {
+    QbxStore& store = *new QbxStore;  // never closed: closing would finish
+    if (store.open(path, 0x42, "owner") != 0) return 1;
+    store.enterWriterMode();
+    for (std::uint32_t n = 1; n <= 100; n += 3) deleteEntry(store, find(store, *searchKey(n)));
+    insert(store, numberedEntry(500, 4, 100));
+    return store.prepare() == 0 ? 0 : 2;
+  });
+  ASSERT_TRUE(child.wait().exitedWith(0));
+  for (const bool writer : {false, true}) {
+    SCOPED_TRACE(writer ? "writer" : "reader");
+    QbxStore store;
+    ASSERT_EQ(store.open(path, 0x42, "owner"), 0);
+    EXPECT_FALSE(store.cache().logMap().empty()) << "the open reads through the log";
+    if (writer) store.enterWriterMode();
+    for (std::uint32_t n = 1; n <= 100; ++n) {
+      EXPECT_EQ(find(store, *searchKey(n)) != nullptr, n % 3 != 1) << n;
+    }
+    EXPECT_NE(find(store, *searchKey(500)), nullptr);
+    expectConsistent(store);
+  }
+  QbxStore keyed;
+  ASSERT_EQ(keyed.open(path, 0x12, "owner"), 0);
+  EXPECT_EQ(keyed.header().logStart(), keyed.header().logEnd());
+  EXPECT_EQ(keyed.header().logStart(), keyed.header().logicalEnd());
+}
+
 // A program that holds the old state in its cache sees, at its next access,
 // the commit another program prepared before it died, as a new reader does;
 // as a writer it rolls that commit forward before its own.
