@@ -395,6 +395,30 @@ TEST_F(InterruptedCommit, PendingHeaderIsCheckedWhenItsLogIsDropped) {
   EXPECT_EQ(store.open(path_, 0x12, ""), 36);
 }
 
+// A writer that meets such a header (the file damaged since its last
+// access) refuses it and writes nothing.
+TEST_F(InterruptedCommit, AWriterLeavesADamagedHeaderAsItIs) {
+  Bytes bytes = readFile(path_);
+  FileHeader h = headerOnDisk(path_);
+  QbxStore writer;
+  ASSERT_EQ(writer.open(path_, 0x42, ""), 0);
+  writer.enterWriterMode();
+  expectNewState(writer);
+  ASSERT_EQ(writer.endAccess(), 0);
+
+  h.setRegionEnd(59, h.regionEnd(59) + 1);
+  h.setChangeCount(h.changeCount() + 10);
+  std::copy(h.bytes().begin(), h.bytes().end(), bytes.begin());
+  bytes.resize(h.logEnd() - 256);
+  {
+    std::ofstream out(path_, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+  }
+  EXPECT_EQ(internalErrorOf([&] { (void)find(writer, *searchKey(2)); }), 1013);
+  EXPECT_EQ(readFile(path_), bytes);
+}
+
 TEST_F(InterruptedCommit, LogCutShortIsDropped) {
   const FileHeader h = headerOnDisk(path_);
   std::filesystem::resize_file(path_, h.logEnd() - 256);

@@ -94,7 +94,8 @@ void QbxStore::recoverPendingLog() {
   }
   dropCache();
   header_ = oldHeader;
-  if (readerMode_) return;
+  // A header that fails its checks is left as it is; the refresh refuses it.
+  if (readerMode_ || !header_.isSound()) return;
   const bool lockWriter = denyWrite_;
   if (lockWriter) (void)disk_.lock(AccessLock::kWriterByte, true);
   (void)clearLog();  // on failure the dropped log stays pending and is dropped again
