@@ -165,6 +165,7 @@ void storeFileSeeds(const fs::path& scratch) {
     store.close();
     const Bytes bytes = readFile(path);
     writeSeed("store_open_walk", name, bytes);
+    writeSeed("store_open_update", name, bytes);
     writeSeed("store_file_header", name,
               Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(512, bytes.size()))));
   };
@@ -196,6 +197,7 @@ void storeFileSeeds(const fs::path& scratch) {
   for (std::uint32_t n = 31; n <= 40; ++n) insert(store, recordEntry(n, 20));
   if (store.prepare() != 0) std::exit(1);
   writeSeed("store_open_walk", "pending_log", readFile(path));
+  writeSeed("store_open_update", "pending_log", readFile(path));
   if (store.finish() != 0) std::exit(1);
   store.close();
 
