@@ -80,7 +80,8 @@ int KeyBuild::run(std::optional<std::string_view> filter) {
   if (key_.components.empty()) return kOk;
   TableKeys& keys = table_.keys();
   if (!keys.owns(key_)) return kErrInvalidKeyFile;
-  table_.store().enterWriterMode();
+  // A dynamic index lives in a store of its own: the file is only read.
+  if (!key_.isDynamic()) table_.store().enterWriterMode();
   if (filter) hasFilter_ = filter_.compile(*filter, fields_) == 0;
 
   if (key_.isDynamic()) {
