@@ -43,6 +43,10 @@ QbxRun runQbx(std::vector<std::string> args, const std::string& dir) {
   argv.push_back(nullptr);
   std::string ini = "QUILLBOX_INI=" + dir + "/no-profile.ini";
   std::string tmp = "TMPDIR=" + dir;
+  // In a sanitized build a fault found in the child must not pass for one
+  // of qbx's own exit statuses.
+  std::string asan = "ASAN_OPTIONS=exitcode=99";
+  std::string ubsan = "UBSAN_OPTIONS=exitcode=99:print_stacktrace=1";
 
   const pid_t pid = ::fork();
   if (pid < 0) std::abort();
@@ -54,6 +58,8 @@ QbxRun runQbx(std::vector<std::string> args, const std::string& dir) {
     if (::chdir(dir.c_str()) != 0) ::_exit(127);
     ::putenv(ini.data());
     ::putenv(tmp.data());
+    ::putenv(asan.data());
+    ::putenv(ubsan.data());
     ::execv(kQbx.c_str(), argv.data());
     ::_exit(127);
   }
