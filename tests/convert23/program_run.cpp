@@ -29,8 +29,6 @@ support::PtyCommand command(const std::string& program, std::vector<std::string>
 
 namespace {
 
-constexpr auto kRunTimeout = std::chrono::minutes(5);
-
 // Reads what the pipe holds into text; false once it is at its end.
 bool drain(int fd, std::string* text) {
   char buffer[4096];
@@ -61,7 +59,7 @@ support::ChildStatus statusOf(int status) {
 
 ProgramRun runWithoutTerminal(const std::string& program, std::vector<std::string> args,
                               const std::string& dir, const std::string& input,
-                              std::uint64_t fileSizeLimit) {
+                              std::uint64_t fileSizeLimit, std::chrono::seconds timeout) {
   // Plain pipes and a session of its own: the program has no terminal at
   // all, controlling or standard.
   int in[2];
@@ -106,7 +104,7 @@ ProgramRun runWithoutTerminal(const std::string& program, std::vector<std::strin
   ::fcntl(err[0], F_SETFL, O_NONBLOCK);
   bool outOpen = true;
   bool errOpen = true;
-  const auto deadline = std::chrono::steady_clock::now() + kRunTimeout;
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
   while ((outOpen || errOpen) && std::chrono::steady_clock::now() < deadline) {
     pollfd fds[2] = {{outOpen ? out[0] : -1, POLLIN, 0}, {errOpen ? err[0] : -1, POLLIN, 0}};
     if (::poll(fds, 2, 100) < 0 && errno != EINTR) break;

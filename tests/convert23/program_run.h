@@ -2,6 +2,7 @@
 // directory, the way a user or a script runs them.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -31,10 +32,12 @@ support::PtyCommand command(const std::string& program, std::vector<std::string>
 // Runs the program with its three standard streams as pipes, so that no
 // terminal is there to ask; input is written to it and then closed. A
 // fileSizeLimit above 0 is the largest file the program may write (its
-// disk is full beyond it: writes there fail, SIGXFSZ being ignored).
+// disk is full beyond it: writes there fail, SIGXFSZ being ignored). A
+// program still running after the timeout is killed.
 ProgramRun runWithoutTerminal(const std::string& program, std::vector<std::string> args,
                               const std::string& dir, const std::string& input = "",
-                              std::uint64_t fileSizeLimit = 0);
+                              std::uint64_t fileSizeLimit = 0,
+                              std::chrono::seconds timeout = std::chrono::minutes(5));
 
 // Writes a sample catalogue of the given layout ("old" or "new") through
 // qbx-sample; false when it fails.
