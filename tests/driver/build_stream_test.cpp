@@ -63,9 +63,10 @@ class BuildStreamTest : public ::testing::Test {
     }
   }
   // The records another FileBlock of this program counts in the file.
-  int countRecords() {
+  int countRecords() { return countRecords(name_); }
+  static int countRecords(const std::string& name) {
     TestFile reader;
-    reader.setName(name_);
+    reader.setName(name);
     reader.call(kOpen, kReadOnlyDenyNone);
     if (ERRORCODE() != 0) return -ERRORCODE();
     const int n = reader.call(kRecordsFile);
@@ -441,6 +442,65 @@ TEST_F(BuildStreamTest, TwoTablesOfOneProgramShareTheLock) {
   second.call(kClose);
   first.call(kLockFileSec, 1);
   EXPECT_EQ(ERRORCODE(), 0);
+}
+
+// ---- LOGOUT, COMMIT and ROLLBACK ------------------------------------------------------
+
+TEST_F(BuildStreamTest, LoggedOutFilesCommitOrRollBackTogether) {
+  const std::string otherName = temp_.file("OTHER");
+  TestFile a;
+  createAndOpen(a, kReadWriteDenyWrite);
+  TestFile b;
+  b.setName(otherName);
+  b.call(kCreate);
+  b.call(kOpen, kReadWriteDenyWrite);
+  ASSERT_EQ(ERRORCODE(), 0);
+  auto addTo = [](TestFile& file, const std::string& name) {
+    file.setFields(name, 1, "C");
+    file.call(kAdd);
+    ASSERT_EQ(ERRORCODE(), 0);
+  };
+  addTo(a, "A0");
+  addTo(b, "B0");
+
+  a.call(kLogout);
+  b.call(kLogout);
+  ASSERT_EQ(ERRORCODE(), 0);
+  a.call(kLogout);
+  EXPECT_EQ(ERRORCODE(), 56);
+  addTo(a, "A1");
+  addTo(b, "B1");
+  // A file in the transaction cannot be closed.
+  a.call(kClose);
+  EXPECT_EQ(ERRORCODE(), 56);
+  EXPECT_EQ(a.call(kRecordsFile), 2);
+  a.call(kRollback);
+  EXPECT_EQ(ERRORCODE(), 0);
+  // Both members lost their changes.
+  EXPECT_EQ(a.call(kRecordsFile), 1);
+  EXPECT_EQ(b.call(kRecordsFile), 1);
+  b.call(kRollback);  // b still counts as logged out until its own ROLLBACK
+  EXPECT_EQ(ERRORCODE(), 0);
+
+  a.call(kLogout);
+  b.call(kLogout);
+  addTo(a, "A2");
+  addTo(b, "B2");
+  a.call(kCommit);
+  EXPECT_EQ(ERRORCODE(), 0);
+  b.call(kCommit);
+  EXPECT_EQ(ERRORCODE(), 0);
+  a.call(kClose);
+  b.call(kClose);
+  ASSERT_EQ(ERRORCODE(), 0);
+  EXPECT_EQ(countRecords(name_), 2);
+  EXPECT_EQ(countRecords(otherName), 2);
+  // COMMIT and ROLLBACK without LOGOUT are refused without a word.
+  a.call(kOpen, kReadWriteDenyWrite);
+  a.call(kGetFilePtr, 999);
+  a.call(kCommit);
+  a.call(kRollback);
+  EXPECT_EQ(ERRORCODE(), 35);
 }
 
 }  // namespace

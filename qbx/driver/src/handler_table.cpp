@@ -83,6 +83,9 @@ constexpr std::array<Handler, fileaccess::kDriverOpCount> makeTable() {
   set(kBuildDynFilter, &handleBuildDynFilter);
   set(kPack, &handlePack);
   set(kBuildEvent, &handleBuildEvent);
+  set(kLogout, &handleLogout);
+  set(kCommit, &handleCommit);
+  set(kRollback, &handleRollback);
   return t;
 }
 

@@ -81,6 +81,11 @@ int handleLockFile(DriverCall& call);
 int handleLockFileSec(DriverCall& call);
 int handleUnlock(DriverCall& call);
 
+// LOGOUT, COMMIT and ROLLBACK (transaction_handlers.cpp).
+int handleLogout(DriverCall& call);
+int handleCommit(DriverCall& call);
+int handleRollback(DriverCall& call);
+
 // The BUILD family, PACK and BUILDevent (build_handlers.cpp).
 int handleBuildFile(DriverCall& call);
 int handleBuildKey(DriverCall& call);
