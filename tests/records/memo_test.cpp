@@ -229,6 +229,10 @@ TEST_F(Memos, OemTablesConvertMemosButNotBinaryOnes) {
   EXPECT_EQ(memo(kNotes)[0], kEAcute);
   EXPECT_EQ(memo(kRaw)[0], kEAcute);
   EXPECT_EQ(blob(), Bytes{0xE9});
+  // The definition links into d: it goes first.
+  memos_.reset();
+  table_.reset();
+  def_.reset();
 }
 
 // Chunks as a damaged or foreign file may hold them.

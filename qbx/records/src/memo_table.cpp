@@ -213,7 +213,7 @@ int TableMemos::loadMemo(std::uint32_t n, std::size_t i) {
   readStored(n, i, memo.size, scratch_);
   if (converts(memo)) oemToChar(scratch_);
   char* buffer = memo.buffer.get();
-  std::memcpy(buffer, scratch_.data(), scratch_.size());
+  std::copy(scratch_.begin(), scratch_.end(), buffer);
   std::fill(buffer + scratch_.size(), buffer + memo.size, ' ');
   return kOk;
 }
@@ -236,7 +236,7 @@ int TableMemos::loadBlob(std::uint32_t n, std::size_t i) {
   const std::span<std::uint8_t> value = std::span(scratch_).subspan(kBlobLengthSize);
   if (converts(table_.def().memos[i])) oemToChar(value);
   std::uint8_t* p = platform::globalLock(h);
-  std::memcpy(p, value.data(), value.size());
+  std::copy(value.begin(), value.end(), p);
   // Chunks that end early leave the rest of the recorded length as spaces.
   std::fill(p + value.size(), p + length, std::uint8_t{' '});
   static_cast<void>(platform::globalUnlock(h));
