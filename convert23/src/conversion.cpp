@@ -80,9 +80,9 @@ bool ConversionRun::chooseNames() {
       assignName(TARGETNAME, target.name);
       return true;
     }
-    const std::string refusal = "\"" + platform::printable(target.name) +
-                                "\" is the file being converted; the converted file needs a "
-                                "name of its own";
+    std::string refusal(1, '"');
+    refusal += platform::printable(target.name);
+    refusal += "\" is the file being converted; the converted file needs a name of its own";
     if (!given.empty() || !ui_.canAsk()) {
       result_ = RunResult{RunEnd::kUsageError, refusal};
       return false;
